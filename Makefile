@@ -1,0 +1,45 @@
+# Quillet: `make` builds, `make test` builds and runs every test (normal and sanitizer
+# builds), `make serve` builds, registers the component and serves the default site.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
+
+# Debian packages the build, the tests and the site need.
+PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev libjpeg62-turbo-dev
+
+.PHONY: all deps build test test-normal test-asan serve bench fuzz clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "installing:$$missing"; \
+	  $(SUDO) apt-get update && DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; \
+	fi
+
+build: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j$(JOBS)
+
+test: test-normal test-asan
+
+test-normal: build
+	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
+
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_SANITIZE=ON
+	cmake --build $(ASAN_BUILD) -j$(JOBS)
+	cd $(ASAN_BUILD) && ctest --output-on-failure -j$(JOBS)
+
+serve: build
+	@echo "Quillet is built. Try:"
+	@echo "  $(BUILD)/quillet info PICTURE"
+	@echo "  $(BUILD)/quillet convert IN OUT.bmp"
+	@echo "  $(BUILD)/quillet --help"
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

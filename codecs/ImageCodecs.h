@@ -1,0 +1,108 @@
+// Decoders for the run-length and LZW coded pixel data of the image readers, and the
+// Targa run-length coder.
+//
+// Every decoder stops at whichever comes first: its scheme's end rule, the end of Dest
+// (UnpackedSize bytes) or the end of the coded bytes the caller holds (PackedSize bytes).
+// Which of the two sizes a scheme itself honours is told at each class; the other one is
+// a guard only.
+#pragma once
+
+#include <cstdint>
+
+namespace quillet {
+
+/// Unpacks coded bytes into a buffer that the caller owns.
+class TDecoder {
+public:
+    virtual ~TDecoder() = default;
+    /// Source addresses the first coded byte (PackedSize bytes are readable there); Dest has
+    /// room for UnpackedSize bytes. Only TCUTRLE moves Source.
+    virtual void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) = 0;
+};
+
+/// PackBits (TIFF compression 32773, Photoshop): ends when PackedSize bytes are used.
+class TPackbitsRLE : public TDecoder {
+public:
+    void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
+};
+
+/// Wavefront RLA channel runs: ends when PackedSize bytes are used.
+class TRLADecoder : public TDecoder {
+public:
+    void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
+};
+
+/// ZSoft PCX: ends when UnpackedSize bytes are produced.
+class TPCXRLE : public TDecoder {
+public:
+    void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
+};
+
+/// SGI run-length rows, 8- or 16-bit samples: ends at a count of 0.
+class TSGIRLE : public TDecoder {
+public:
+    void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
+    uint8_t FBytesPerSample;  ///< 1: 8-bit samples; any other value: 16-bit samples
+};
+
+/// Dr. Halo CUT lines: skips the 2-byte line length, ends at a control byte of 0 and
+/// leaves Source after it.
+class TCUTRLE : public TDecoder {
+public:
+    void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
+};
+
+/// TIFF LZW (compression 5). Raises "TIF LZW: invalid opcode.".
+class TTIFFLZW : public TDecoder {
+public:
+    void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
+
+private:
+    uint32_t FCodeSize = 0;
+    uint32_t FCodeMask = 0;
+    uint32_t FFreeCode = 0;
+    uint32_t FOldCode = 0;
+    uint32_t FPrefix[4096] = {};
+    uint8_t FSuffix[4096] = {};
+    uint8_t FStack[4096] = {};
+    uint8_t* FStackPointer = nullptr;
+    uint8_t* FTarget = nullptr;
+    uint8_t FFirstChar = 0;
+    uint16_t FClearCode = 0;
+    uint16_t FEOICode = 0;
+};
+
+/// GIF LZW. Raises "GIF LZW: invalid opcode.".
+class TGIFLZW : public TDecoder {
+public:
+    void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
+    uint8_t FMinimumCodeSize;  ///< the image data's LZW minimum code size byte
+
+private:
+    uint32_t FCodeSize = 0;
+    uint32_t FCodeMask = 0;
+    uint32_t FFreeCode = 0;
+    uint32_t FOldCode = 0;
+    uint32_t FPrefix[4096] = {};
+    uint8_t FSuffix[4096] = {};
+    uint8_t FStack[4096] = {};
+    uint8_t* FStackPointer = nullptr;
+    uint8_t* FTarget = nullptr;
+    uint8_t FFirstChar = 0;
+    uint16_t FClearCode = 0;
+    uint16_t FEOICode = 0;
+};
+
+/// Unpacks Targa packets from Source (SourceSize bytes readable) into Dest until at least
+/// Count bytes are produced; returns the bytes of Source the packets used. PixelBits is 8,
+/// 15, 16, 24 or 32; any other value does nothing and returns 0.
+int32_t DecodeTargaRLE(const uint8_t* Source, uint32_t SourceSize, uint8_t* Dest, uint32_t Count, uint8_t PixelBits);
+
+/// Packs PixelCount pixels of BytesPerPixel (1 to 4) bytes into Targa packets at Dest
+/// (room for twice the row's bytes always suffices); returns the bytes written.
+int32_t EncodeTargaRLE(const uint8_t* Source, uint8_t* Dest, int32_t PixelCount, int32_t BytesPerPixel);
+
+inline constexpr char kTIFFLZWInvalid[] = "TIF LZW: invalid opcode.";
+inline constexpr char kGIFLZWInvalid[] = "GIF LZW: invalid opcode.";
+
+}  // namespace quillet

@@ -1,0 +1,18 @@
+// Photoshop PSD and PDD images (big-endian).
+#pragma once
+
+#include <string>
+
+#include "platform/bitmap.h"
+
+namespace quillet {
+
+class TPSDGraphic : public TBitmap {
+public:
+    static const TGraphicClass Class;
+    const TGraphicClass& ClassType() const override;
+
+    void ReadImage(TStream& Stream) override;
+};
+
+}  // namespace quillet

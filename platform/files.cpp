@@ -1,0 +1,122 @@
+#include "platform/files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <vector>
+
+#include "platform/errors.h"
+
+namespace quillet {
+
+std::string TempFolder()
+{
+    const char* env = std::getenv("TMPDIR");
+    std::string folder = (env != nullptr && *env != '\0' && DirectoryExists(env)) ? env : "/tmp";
+    if (folder.back() != '/') folder += '/';
+    return folder;
+}
+
+std::string ServerPath(std::string path)
+{
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    return path;
+}
+
+bool DirectoryExists(const std::string& path)
+{
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool CreateDir(const std::string& path) { return !path.empty() && ::mkdir(path.c_str(), 0777) == 0; }
+
+bool FileExists(const std::string& path)
+{
+    struct stat info {};
+    return !path.empty() && ::stat(path.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+}
+
+bool DeleteFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+std::string ChangeFileExt(const std::string& fileName, const std::string& extension)
+{
+    const size_t separator = fileName.find_last_of("/\\:");
+    const size_t dot = fileName.rfind('.');
+    if (dot == std::string::npos || (separator != std::string::npos && dot < separator))
+        return fileName + extension;
+    return fileName.substr(0, dot) + extension;
+}
+
+std::string CreatePrivateFolder(const std::string& parent)
+{
+    std::string pattern = parent;
+    if (pattern.empty() || pattern.back() != '/') pattern += '/';
+    pattern += "quillet-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (::mkdtemp(buffer.data()) == nullptr) throw Exception(Fmt(kCannotCreateFile, pattern.c_str()));
+    return std::string(buffer.data());
+}
+
+void RemoveTree(const std::string& path)
+{
+    if (DIR* dir = ::opendir(path.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            if (name == "." || name == "..") continue;
+            const std::string child = path + "/" + name;
+            struct stat info {};
+            if (::lstat(child.c_str(), &info) == 0 && S_ISDIR(info.st_mode))
+                RemoveTree(child);
+            else
+                ::unlink(child.c_str());
+        }
+        ::closedir(dir);
+    }
+    ::rmdir(path.c_str());
+}
+
+TAtomicFile::TAtomicFile(const std::string& target) : FTarget(target)
+{
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string pattern = folder + "." + base + ".XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    const int fd = ::mkstemp(buffer.data());
+    if (fd < 0) throw Exception(Fmt(kCannotCreateFile, target.c_str()));
+    ::close(fd);
+    FTemporary = buffer.data();
+    try {
+        FStream = std::make_unique<TFileStream>(FTemporary, TFileStream::fmCreate);
+    } catch (...) {
+        ::unlink(FTemporary.c_str());
+        throw Exception(Fmt(kCannotCreateFile, target.c_str()));
+    }
+}
+
+TAtomicFile::~TAtomicFile()
+{
+    FStream.reset();
+    if (!FCommitted) ::unlink(FTemporary.c_str());
+}
+
+void TAtomicFile::Commit()
+{
+    // mkstemp makes the file private; a saved picture is readable by all (the web server
+    // serves it). The rename is what makes the file appear whole: a process killed before
+    // it leaves only the temporary name behind.
+    FStream.reset();
+    const bool ok = ::chmod(FTemporary.c_str(), 0644) == 0 && ::rename(FTemporary.c_str(), FTarget.c_str()) == 0;
+    if (!ok) throw Exception(Fmt(kCannotCreateFile, FTarget.c_str()));
+    FCommitted = true;
+}
+
+}  // namespace quillet

@@ -1,0 +1,53 @@
+// The file system as the system uses it: the temporary folder, folders, files, and files
+// written under a temporary name and renamed into place when complete.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/stream.h"
+
+namespace quillet {
+
+/// $TMPDIR when set and a folder, else /tmp; always ends with '/'.
+std::string TempFolder();
+/// A server-side path with every '\' taken as '/'.
+std::string ServerPath(std::string path);
+
+bool DirectoryExists(const std::string& path);
+/// Creates one folder; false when it cannot be created (also for an empty name).
+bool CreateDir(const std::string& path);
+/// True for an existing file that is not a folder.
+bool FileExists(const std::string& path);
+bool DeleteFile(const std::string& path);
+/// The name with its extension (from the last '.' after the last separator) replaced.
+std::string ChangeFileExt(const std::string& fileName, const std::string& extension);
+
+/// A new folder with a unique name inside parent, readable only by this user.
+std::string CreatePrivateFolder(const std::string& parent);
+/// Removes a folder and everything in it; quiet about what is already gone.
+void RemoveTree(const std::string& path);
+
+/// A file written under a temporary name beside its target and renamed over the target by
+/// Commit(), so that no reader ever sees it half written. Without Commit() the temporary
+/// file is removed.
+class TAtomicFile {
+public:
+    /// Raises "Cannot create file %s" (with the target's name).
+    explicit TAtomicFile(const std::string& target);
+    ~TAtomicFile();
+    TAtomicFile(const TAtomicFile&) = delete;
+    TAtomicFile& operator=(const TAtomicFile&) = delete;
+
+    TStream& Stream() { return *FStream; }
+    /// Flushes the data to disk and renames it into place; raises "Cannot create file %s".
+    void Commit();
+
+private:
+    std::string FTarget;
+    std::string FTemporary;
+    std::unique_ptr<TFileStream> FStream;
+    bool FCommitted = false;
+};
+
+}  // namespace quillet
