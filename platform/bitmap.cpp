@@ -292,7 +292,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
     }
     const size_t stride = RowStride(FWidth, format);
     Bits_t bits = Allocate(stride * size_t(FHeight));
-    std::vector<uint8_t> indices(size_t(FWidth));
+    std::vector<uint8_t> indices(static_cast<size_t>(FWidth));
 
     const TPaletteRef sourcePalette = FPalette ? FPalette : (IsIndexed(old) ? DefaultPalette(old) : nullptr);
     const int capacity = IsIndexed(format) ? 1 << BitsPerPixel(format) : 0;

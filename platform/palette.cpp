@@ -26,7 +26,7 @@ TPaletteRef TPalette::System16()
 TPaletteRef TPalette::GreyRamp(int count)
 {
     count = std::clamp(count, 2, kMaxPaletteEntries);
-    std::vector<TPaletteEntry> entries(size_t(count));
+    std::vector<TPaletteEntry> entries(static_cast<size_t>(count));
     for (int i = 0; i < count; ++i) {
         const auto v = uint8_t((i * 255 + (count - 1) / 2) / (count - 1));
         entries[size_t(i)] = {v, v, v, 0};

@@ -119,8 +119,7 @@ TEST(Bitmap, EveryPairOfFormatsConvertsThePixelsHeld)
     const TPixelFormat kFormats[] = {TPixelFormat::pf1bit,  TPixelFormat::pf4bit,  TPixelFormat::pf8bit,
                                      TPixelFormat::pf15bit, TPixelFormat::pf16bit, TPixelFormat::pf24bit,
                                      TPixelFormat::pf32bit, TPixelFormat::pfDevice};
-    auto make24 = [&] {
-        TBitmap b;
+    auto fill24 = [&](TBitmap& b) {
         b.SetPixelFormat(TPixelFormat::pf24bit);
         b.SetSize(4, 1);
         for (int x = 0; x < 4; ++x) {
@@ -128,12 +127,12 @@ TEST(Bitmap, EveryPairOfFormatsConvertsThePixelsHeld)
             b.ScanLine(0)[3 * x + 1] = colours[x].peGreen;
             b.ScanLine(0)[3 * x + 2] = colours[x].peRed;
         }
-        return b;
     };
     for (TPixelFormat from : kFormats)
         for (TPixelFormat to : kFormats) {
             SCOPED_TRACE(testing::Message() << BitsPerPixel(from) << " -> " << BitsPerPixel(to));
-            TBitmap b = make24();
+            TBitmap b;
+            fill24(b);
             if (IsIndexed(from)) b.SetPalette(TPalette::System16());
             b.SetPixelFormat(from);
             b.SetPixelFormat(to);
