@@ -6,14 +6,23 @@ JOBS       ?= $(shell nproc)
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # Debian packages the build, the tests and the site need.
-PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev libjpeg62-turbo-dev
+PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev libjpeg62-turbo-dev \
+            python3 python3-pil
+# The peers the benchmarks measure Quillet against.
+BENCH_PACKAGES := libstb-dev libgif-dev libtiff-dev imagemagick libvips-tools libjpeg-turbo-progs
 
-.PHONY: all deps build test test-normal test-asan serve bench fuzz clean
+.PHONY: all deps bench-deps install-packages build test test-normal test-asan serve bench fuzz clean
 
 all: build
 
 deps:
-	@missing=""; for p in $(PACKAGES); do \
+	@$(MAKE) --no-print-directory install-packages LIST="$(PACKAGES)"
+
+bench-deps:
+	@$(MAKE) --no-print-directory install-packages LIST="$(BENCH_PACKAGES)"
+
+install-packages:
+	@missing=""; for p in $(LIST); do \
 	  dpkg-query -W -f='$${Status}\n' $$p 2>/dev/null | grep -q '^install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -40,6 +49,11 @@ serve: build
 	@echo "  $(BUILD)/quillet info PICTURE"
 	@echo "  $(BUILD)/quillet convert IN OUT.bmp"
 	@echo "  $(BUILD)/quillet --help"
+
+bench: deps bench-deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(BUILD) -j$(JOBS)
+	bench/run $(BUILD)
 
 clean:
 	rm -rf $(BUILD) $(ASAN_BUILD)
