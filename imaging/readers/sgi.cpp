@@ -1,12 +1,158 @@
-// Placeholder until the reader lands.
+// SGI images: a 512-byte big-endian header, then the channels one after another, each its
+// rows from the bottom of the picture up. Verbatim files store the rows in that order;
+// run-length files have a table of row offsets and one of row lengths (channel c of row y
+// is entry c × y size + y) and code each row on its own. Every read is a plain read: a
+// truncated file is not reported, and what it does not supply stays zero.
 #include "imaging/readers/sgi.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "platform/bytes.h"
 #include "platform/errors.h"
+#include "platform/stream.h"
 
 namespace quillet {
 
 QUILLET_GRAPHIC_CLASS(TSGIGraphic, &TBitmap::Class)
 
-void TSGIGraphic::ReadImage(TStream&) { throw Exception("not implemented"); }
+namespace {
+
+constexpr char kNotSgi[] = "Not a valid sgi, bw or rgb(a) image.";
+constexpr uint16_t kSgiMagic = 474;
+constexpr int64_t kHeaderSize = 512;
+constexpr uint8_t kRunLength = 1;
+
+// count big-endian 32-bit values at position; those past the end of the stream read as 0.
+std::vector<uint32_t> ReadTable(TStream& stream, int64_t position, size_t count)
+{
+    std::vector<uint8_t> raw(count * 4, 0);
+    stream.SetPosition(position);
+    stream.Read(raw.data(), int64_t(raw.size()));
+    std::vector<uint32_t> table(count);
+    for (size_t i = 0; i < count; ++i) table[i] = GetBE32(raw.data() + 4 * i);
+    return table;
+}
+
+TPaletteRef GreyPalette()
+{
+    TMaxLogPalette logPalette;
+    logPalette.palNumEntries = 256;
+    for (int i = 0; i < 256; ++i) logPalette.palPalEntry[i] = {uint8_t(i), uint8_t(i), uint8_t(i), 0};
+    return CreatePalette(logPalette);
+}
+
+}  // namespace
+
+void TSGIGraphic::ReadImage(TStream& Stream)
+{
+    SetHandle(nullptr);
+    FStream = &Stream;
+    FBaseOffset = Stream.Position();
+    // The decoder and the buffers live for this load only, also when it fails.
+    struct TLoadEnd {
+        TSGIGraphic& Graphic;
+        ~TLoadEnd()
+        {
+            Graphic.FDecoder.reset();
+            Graphic.FRowBuffer = {};
+            Graphic.FRowStart = {};
+            Graphic.FRowSize = {};
+            Graphic.FStream = nullptr;
+        }
+    } loadEnd{*this};
+
+    uint8_t header[kHeaderSize] = {};
+    Stream.Read(header, kHeaderSize);
+    if (GetBE16(header) != kSgiMagic) throw Exception(kNotSgi);
+    const bool runLength = header[2] == kRunLength;
+    FBytesPerSample = header[3];
+    const int width = GetBE16(header + 6);
+    const int height = GetBE16(header + 8);
+    const int channels = GetBE16(header + 10);
+    // Any value other than 1 is read as two bytes per sample, and the buffer is sized for
+    // what is read (a value of 0 or above 2 would otherwise leave it too small).
+    const size_t sampleSize = FBytesPerSample == 1 ? 1 : 2;
+    FRowBuffer.assign(3 * sampleSize * size_t(width), 0);
+    const int used = channels == 3 || channels == 4 ? channels : 1;
+
+    if (runLength) {
+        // Only the entries of the channels that the picture uses are read: no other is ever
+        // needed, and a channel count of up to 65535 would make whole tables large. A count
+        // of 0 is laid out as one channel, so that the length table does not fall onto the
+        // start table.
+        const int64_t tableBytes = int64_t(4) * height * std::max(channels, 1);
+        FRowStart = ReadTable(Stream, FBaseOffset + kHeaderSize, size_t(used) * size_t(height));
+        FRowSize = ReadTable(Stream, FBaseOffset + kHeaderSize + tableBytes, size_t(used) * size_t(height));
+        FDecoder = std::make_unique<TSGIRLE>();
+        FDecoder->FBytesPerSample = FBytesPerSample;
+    }
+
+    SetPixelFormat(channels == 3 ? TPixelFormat::pf24bit
+                   : channels == 4 ? TPixelFormat::pf32bit
+                                   : TPixelFormat::pf8bit);
+    SetWidth(width);
+    SetHeight(height);
+    if (used == 1) SetPalette(GreyPalette());
+    if (width == 0 || height == 0) return;
+
+    std::vector<uint8_t> channelRows(4 * size_t(width));
+    uint8_t* red = channelRows.data();
+    uint8_t* green = red + width;
+    uint8_t* blue = green + width;
+    uint8_t* alpha = blue + width;
+    for (int y = 0; y < height; ++y) {
+        uint8_t* row = ScanLine(height - 1 - y);
+        if (used == 1) {
+            ReadRow(row, nullptr, nullptr, nullptr, y, FBytesPerSample);
+            continue;
+        }
+        std::memset(channelRows.data(), 0, channelRows.size());
+        if (used == 3) {
+            ReadRow(red, green, blue, nullptr, y, FBytesPerSample);
+            for (int x = 0; x < width; ++x) {
+                row[3 * x] = blue[x];
+                row[3 * x + 1] = green[x];
+                row[3 * x + 2] = red[x];
+            }
+        } else {
+            ReadRow(red, green, blue, alpha, y, FBytesPerSample);
+            for (int x = 0; x < width; ++x) {
+                row[4 * x] = blue[x];
+                row[4 * x + 1] = green[x];
+                row[4 * x + 2] = red[x];
+                row[4 * x + 3] = alpha[x];
+            }
+        }
+    }
+}
+
+void TSGIGraphic::ReadRow(uint8_t* Red, uint8_t* Green, uint8_t* Blue, uint8_t* Alpha, int Row, uint8_t BytesPerSample)
+{
+    uint8_t* const dest[4] = {Red, Green, Blue, Alpha};
+    const int width = Width();
+    const int height = Height();
+    for (int c = 0; c < 4; ++c) {
+        if (dest[c] == nullptr) continue;
+        const size_t index = size_t(c) * size_t(height) + size_t(Row);
+        if (FDecoder) {
+            // No valid row is longer than the buffer (its worst case is two bytes per sample
+            // and the end mark); a length entry that claims more is cut to the buffer.
+            const size_t length = std::min<size_t>(FRowSize[index], FRowBuffer.size());
+            FStream->SetPosition(FBaseOffset + int64_t(FRowStart[index]));
+            const int64_t got = FStream->Read(FRowBuffer.data(), int64_t(length));
+            const uint8_t* source = FRowBuffer.data();
+            FDecoder->Decode(source, dest[c], int32_t(got), width);
+        } else if (BytesPerSample == 1) {
+            FStream->SetPosition(FBaseOffset + kHeaderSize + int64_t(index) * width);
+            FStream->Read(dest[c], width);
+        } else {
+            // The most significant byte of each sample comes first; the low byte is dropped.
+            FStream->SetPosition(FBaseOffset + kHeaderSize + int64_t(index) * width * 2);
+            const int64_t got = FStream->Read(FRowBuffer.data(), int64_t(width) * 2);
+            for (int64_t x = 0; x < got / 2; ++x) dest[c][x] = FRowBuffer[2 * size_t(x)];
+        }
+    }
+}
 
 }  // namespace quillet
