@@ -36,7 +36,7 @@ inline std::vector<uint8_t> SgiRunLength(const uint16_t* samples, size_t count, 
         i += literal;
     }
     control(0);
-    return std::move(out);
+    return std::vector<uint8_t>(out.begin(), out.end());
 }
 
 struct SgiImage {
