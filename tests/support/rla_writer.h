@@ -66,7 +66,7 @@ inline Bytes WriteRla(const RlaImage& image)
 
     const int width = image.Width();
     const int rows = image.Rows();
-    std::vector<Bytes> rowData(size_t(rows));
+    std::vector<Bytes> rowData(static_cast<size_t>(rows));
     for (int y = 0; y < rows; ++y)
         for (size_t c = 0; c < image.Channels.size(); ++c) {
             const int bits = c < size_t(image.ColourChannels) ? image.ColourBits : image.MatteBits;
@@ -81,7 +81,7 @@ inline Bytes WriteRla(const RlaImage& image)
             const std::vector<uint8_t> packed = RlaRunLength(raw.data(), raw.size());
             rowData[size_t(y)].be16(uint16_t(packed.size())).bytes(packed);
         }
-    std::vector<uint32_t> offsets(size_t(rows));
+    std::vector<uint32_t> offsets(static_cast<size_t>(rows));
     uint32_t offset = uint32_t(out.size() + 4 * size_t(rows));
     for (int k = 0; k < rows; ++k) {
         const int y = image.ReverseRowData ? rows - 1 - k : k;
