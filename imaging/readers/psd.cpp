@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "codecs/ImageCodecs.h"
@@ -84,6 +85,14 @@ void RequireBytes(TStream& stream, uint64_t count)
 {
     const int64_t left = stream.Size() - stream.Position();
     if (left < 0 || count > uint64_t(left)) throw Exception(kStreamReadError);
+}
+
+// count bytes read whole into a new buffer; it is not zeroed first, as every byte is read.
+std::unique_ptr<uint8_t[]> ReadBlock(TStream& stream, uint64_t count)
+{
+    auto block = std::make_unique_for_overwrite<uint8_t[]>(size_t(count));
+    stream.ReadBuffer(block.get(), int64_t(count));
+    return block;
 }
 
 // a × b, or the largest value when that overflows (no stream holds that many bytes).
@@ -219,13 +228,12 @@ void TPSDGraphic::ReadOnePlane(TStream& Stream, const THeader& Header, TDecoder*
     const bool direct = Header.Depth == 8 || Header.Mode == kBitmapMode;
     std::vector<uint8_t> stored(direct ? 0 : rowBytes);
 
-    std::vector<uint8_t> packed;
+    std::unique_ptr<uint8_t[]> packed;
     if (Decoder != nullptr) {
         uint64_t packedBytes = 0;
         for (int y = 0; y < rows; ++y) packedBytes += GetBE16(Counts + 2 * size_t(y));
         RequireBytes(Stream, packedBytes);
-        packed.resize(size_t(packedBytes));
-        Stream.ReadBuffer(packed.data(), int64_t(packedBytes));
+        packed = ReadBlock(Stream, packedBytes);
     }
 
     size_t position = 0;
@@ -235,7 +243,7 @@ void TPSDGraphic::ReadOnePlane(TStream& Stream, const THeader& Header, TDecoder*
         if (Decoder != nullptr) {
             const uint16_t count = GetBE16(Counts + 2 * size_t(y));
             if (!direct) std::memset(target, 0, rowBytes);
-            const uint8_t* source = packed.data() + position;
+            const uint8_t* source = packed.get() + position;
             Decoder->Decode(source, target, count, int32_t(rowBytes));
             position += count;
         } else {
@@ -274,13 +282,12 @@ void TPSDGraphic::ReadPlanes(TStream& Stream, const THeader& Header, TDecoder* D
             if (i + 1 == usedEntries) usedBytes = packedBytes;
         }
         RequireBytes(Stream, packedBytes);
-        std::vector<uint8_t> packed(static_cast<size_t>(usedBytes));
-        Stream.ReadBuffer(packed.data(), int64_t(usedBytes));
+        const std::unique_ptr<uint8_t[]> packed = ReadBlock(Stream, usedBytes);
         for (int y = 0; y < rows; ++y) {
             for (int c = 0; c < planes; ++c) {
                 const uint16_t count = GetBE16(Counts + 2 * (size_t(c) * size_t(rows) + size_t(y)));
                 std::memset(plane[c], 0, rowBytes);
-                const uint8_t* source = packed.data() + next[c];
+                const uint8_t* source = packed.get() + next[c];
                 Decoder->Decode(source, plane[c], count, int32_t(rowBytes));
                 next[c] += count;
             }
