@@ -34,17 +34,17 @@ uint8_t Sample8(int x, int y, int c)
 
 // A picture in file row order; two-byte samples carry the 8-bit value in the high byte
 // and noise in the low byte.
-SgiImage MakeSgi(int channels, uint8_t bytesPerSample, bool runLength)
+SgiImage MakeSgi(int channels, uint8_t bytesPerSample, bool runLength, uint16_t width = kWidth)
 {
     SgiImage image;
-    image.Width = kWidth;
+    image.Width = width;
     image.Height = kHeight;
     image.BytesPerSample = bytesPerSample;
     image.RunLength = runLength;
     for (int c = 0; c < channels; ++c) {
         std::vector<uint16_t> samples;
         for (int y = 0; y < kHeight; ++y)
-            for (int x = 0; x < kWidth; ++x) {
+            for (int x = 0; x < width; ++x) {
                 const uint8_t v = Sample8(x, y, c);
                 samples.push_back(bytesPerSample == 1 ? v : uint16_t(v << 8 | ((x * 29 + y) & 0xFF)));
             }
@@ -55,13 +55,13 @@ SgiImage MakeSgi(int channels, uint8_t bytesPerSample, bool runLength)
 
 // What the bitmap must hold for a picture of `channels` channels: row height - 1 - y is
 // file row y, pixels blue, green, red (and alpha) or grey from channel 0.
-std::vector<uint8_t> Expected(int channels)
+std::vector<uint8_t> Expected(int channels, int width = kWidth)
 {
     const int used = channels == 3 || channels == 4 ? channels : 1;
     std::vector<uint8_t> want;
     for (int row = 0; row < kHeight; ++row) {
         const int y = kHeight - 1 - row;
-        for (int x = 0; x < kWidth; ++x) {
+        for (int x = 0; x < width; ++x) {
             if (used == 1) {
                 want.push_back(Sample8(x, y, 0));
                 continue;
@@ -103,6 +103,18 @@ TEST(SGIGraphic, EveryChannelCountStorageAndSampleSizeGivesThePicture)
                 EXPECT_EQ(PixelBytes(*g), Expected(c.channels));
                 EXPECT_EQ(test::PaletteEntries(*g), c.format == TPixelFormat::pf8bit ? GreyRamp() : std::vector<TPaletteEntry>{});
             }
+}
+
+// Pixels are put together in blocks of 16: every width around the block sizes, so that
+// the last block and the pixels after it land where they belong and nothing spills.
+TEST(SGIGraphic, EveryWidthAroundTheBlockSizesGivesThePicture)
+{
+    for (uint16_t width : {1, 15, 16, 17, 18, 19, 20, 31, 32, 33, 34, 35, 36, 49, 50, 51, 52, 100})
+        for (int channels : {3, 4}) {
+            SCOPED_TRACE(testing::Message() << "width " << width << ", " << channels << " channels");
+            const auto g = LoadFrom<TSGIGraphic>(WriteSgi(MakeSgi(channels, 1, true, width)));
+            EXPECT_EQ(PixelBytes(*g), Expected(channels, width));
+        }
 }
 
 TEST(SGIGraphic, AChannelCountOfZeroIsReadAsOneGreyChannel)
