@@ -8,34 +8,13 @@
 #include <vector>
 
 #include "tests/support/bytes.h"
+#include "tests/support/signed_runs.h"
 
 namespace quillet::test {
 
 /// PackBits: runs of 2 to 128 equal bytes as (1 - n, byte), everything else as literal
 /// packets of up to 128 bytes behind n - 1.
-inline std::vector<uint8_t> PackBits(const uint8_t* data, size_t size)
-{
-    std::vector<uint8_t> out;
-    size_t i = 0;
-    while (i < size) {
-        size_t run = 1;
-        while (i + run < size && run < 128 && data[i + run] == data[i]) ++run;
-        if (run >= 2) {
-            out.push_back(uint8_t(1 - int(run)));
-            out.push_back(data[i]);
-            i += run;
-            continue;
-        }
-        size_t literal = 1;
-        while (i + literal < size && literal < 128 &&
-               !(i + literal + 1 < size && data[i + literal] == data[i + literal + 1]))
-            ++literal;
-        out.push_back(uint8_t(literal - 1));
-        out.insert(out.end(), data + i, data + i + literal);
-        i += literal;
-    }
-    return out;
-}
+inline std::vector<uint8_t> PackBits(const uint8_t* data, size_t size) { return EncodeSignedRuns(data, size, false); }
 
 struct PsdImage {
     uint32_t Width = 0;

@@ -1,14 +1,21 @@
-// Helpers for reader tests: load a reader class from bytes (optionally behind other bytes)
-// and look at what it holds.
+// Helpers for reader tests: load a reader class from bytes (optionally behind other bytes),
+// through the picture or from the corpus, and look at what it holds.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "imaging/ImageFormats.h"
 #include "platform/bitmap.h"
+#include "platform/errors.h"
+#include "platform/picture.h"
 #include "platform/stream.h"
+#include "tests/support/files.h"
 
 namespace quillet::test {
 
@@ -21,6 +28,41 @@ std::unique_ptr<G> LoadFrom(const std::vector<uint8_t>& data, size_t offset = 0)
     auto graphic = std::make_unique<G>();
     graphic->ReadImage(stream);
     return graphic;
+}
+
+/// Saves file under each name in a private folder and loads it through the picture (whose
+/// format list is filled once): a graphic of the named class must hold it, width pixels wide.
+inline void ExpectLoadsThroughPicture(const std::vector<uint8_t>& file, std::initializer_list<const char*> names,
+                                      const char* className, int width)
+{
+    static const bool registered = (RegisterImageFormats(), true);
+    (void)registered;
+    TempDir dir;
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        WriteFile(dir / name, file);
+        TPicture picture;
+        picture.Load(dir / name);
+        ASSERT_NE(picture.Graphic(), nullptr);
+        EXPECT_STREQ(picture.Graphic()->ClassName(), className);
+        EXPECT_EQ(picture.Width(), width);
+    }
+}
+
+/// Every corpus file below the folders loads with G or fails with the general exception
+/// and a message; anything else (another exception, a crash) fails the test.
+template <class G>
+void ExpectCorpusLoadsOrFails(std::initializer_list<const char*> folders)
+{
+    for (const char* folder : folders)
+        for (const std::string& path : CorpusFiles(folder)) {
+            SCOPED_TRACE(path);
+            try {
+                LoadFrom<G>(ReadFile(path));
+            } catch (const Exception& e) {
+                EXPECT_FALSE(e.Message().empty());
+            }
+        }
 }
 
 /// The bytes of row y that hold pixels (without the row padding).

@@ -412,33 +412,13 @@ TEST(PSDGraphic, PackedRowsThatClaimTooLittleOrTooMuchStayInTheirRow)
 
 TEST(PSDGraphic, BothExtensionsLoadThroughThePicture)
 {
-    static const bool registered = (RegisterImageFormats(), true);
-    (void)registered;
-    test::TempDir dir;
-    const Bytes file = WritePsd(MakePsd(kRGB, 8, 3, 1));
-    for (const char* name : {"doc.psd", "doc.PDD"}) {
-        test::WriteFile(dir / name, file);
-        TPicture picture;
-        picture.Load(dir / name);
-        ASSERT_NE(picture.Graphic(), nullptr);
-        EXPECT_STREQ(picture.Graphic()->ClassName(), "TPSDGraphic");
-        EXPECT_EQ(picture.Width(), 11);
-    }
+    test::ExpectLoadsThroughPicture(WritePsd(MakePsd(kRGB, 8, 3, 1)), {"doc.psd", "doc.PDD"}, "TPSDGraphic", 11);
 }
 
 TEST(PSDGraphic, CorpusFilesLoadOrFailWithAMessage)
 {
     QUILLET_REQUIRE_CORPUS();
-    for (const char* folder : {"psd", "hostile/psd"})
-        for (const std::string& path : test::CorpusFiles(folder)) {
-            SCOPED_TRACE(path);
-            const std::vector<uint8_t> data = test::ReadFile(path);
-            try {
-                LoadFrom<TPSDGraphic>(data);
-            } catch (const Exception& e) {
-                EXPECT_FALSE(e.Message().empty());
-            }
-        }
+    test::ExpectCorpusLoadsOrFails<TPSDGraphic>({"psd", "hostile/psd"});
 }
 
 // Pictures that other programs wrote both as a Photoshop document and as an SGI image.

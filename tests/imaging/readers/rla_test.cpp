@@ -194,33 +194,13 @@ TEST(RLAGraphic, RowOffsetsOutsideTheFileAreShortReads)
 
 TEST(RLAGraphic, BothExtensionsLoadThroughThePicture)
 {
-    static const bool registered = (RegisterImageFormats(), true);
-    (void)registered;
-    test::TempDir dir;
-    const Bytes file = WriteRla(MakeRla(3, 1, true));
-    for (const char* name : {"frame.rla", "frame.RPF"}) {
-        test::WriteFile(dir / name, file);
-        TPicture picture;
-        picture.Load(dir / name);
-        ASSERT_NE(picture.Graphic(), nullptr);
-        EXPECT_STREQ(picture.Graphic()->ClassName(), "TRLAGraphic");
-        EXPECT_EQ(picture.Height(), 5);
-    }
+    test::ExpectLoadsThroughPicture(WriteRla(MakeRla(3, 1, true)), {"frame.rla", "frame.RPF"}, "TRLAGraphic", 7);
 }
 
 TEST(RLAGraphic, CorpusFilesLoadOrFailWithAMessage)
 {
     QUILLET_REQUIRE_CORPUS();
-    for (const char* folder : {"rla", "hostile/rla"})
-        for (const std::string& path : test::CorpusFiles(folder)) {
-            SCOPED_TRACE(path);
-            const std::vector<uint8_t> data = test::ReadFile(path);
-            try {
-                LoadFrom<TRLAGraphic>(data);
-            } catch (const Exception& e) {
-                EXPECT_FALSE(e.Message().empty());
-            }
-        }
+    test::ExpectCorpusLoadsOrFails<TRLAGraphic>({"rla", "hostile/rla"});
 }
 
 // One rendering stored with 8, 10 and 16 bits per channel: the colours agree to within the

@@ -247,34 +247,13 @@ TEST(SGIGraphic, ClaimedSizesDoNotMakeATinyFileExpensive)
 
 TEST(SGIGraphic, EveryExtensionLoadsThroughThePicture)
 {
-    static const bool registered = (RegisterImageFormats(), true);
-    (void)registered;
-    test::TempDir dir;
-    const Bytes file = WriteSgi(MakeSgi(3, 1, true));
-    for (const char* name : {"a.sgi", "a.RGB", "a.rgba", "a.bw"}) {
-        SCOPED_TRACE(name);
-        test::WriteFile(dir / name, file);
-        TPicture picture;
-        picture.Load(dir / name);
-        ASSERT_NE(picture.Graphic(), nullptr);
-        EXPECT_STREQ(picture.Graphic()->ClassName(), "TSGIGraphic");
-        EXPECT_EQ(picture.Width(), kWidth);
-    }
+    test::ExpectLoadsThroughPicture(WriteSgi(MakeSgi(3, 1, true)), {"a.sgi", "a.RGB", "a.rgba", "a.bw"}, "TSGIGraphic", kWidth);
 }
 
 TEST(SGIGraphic, CorpusFilesLoadOrFailWithAMessage)
 {
     QUILLET_REQUIRE_CORPUS();
-    for (const char* folder : {"sgi", "hostile/sgi"})
-        for (const std::string& path : test::CorpusFiles(folder)) {
-            SCOPED_TRACE(path);
-            const std::vector<uint8_t> data = test::ReadFile(path);
-            try {
-                LoadFrom<TSGIGraphic>(data);
-            } catch (const Exception& e) {
-                EXPECT_FALSE(e.Message().empty());
-            }
-        }
+    test::ExpectCorpusLoadsOrFails<TSGIGraphic>({"sgi", "hostile/sgi"});
 }
 
 // The same picture as other programs wrote it: run-length, verbatim, two bytes per sample.
