@@ -28,36 +28,46 @@ constexpr uint32_t kMaxSampleValue = 65535;
 // Two-byte samples are reduced through a fixed buffer of this many samples.
 constexpr size_t kWideChunk = 3 * 1024;
 
-// Red, green, blue to blue, green, red, in place.
-void SwapRedBlueScalar(uint8_t* p, size_t pixels)
+// Red, green, blue to blue, green, red; source and dest may be the same row.
+void SwapCopyScalar(uint8_t* dest, const uint8_t* source, size_t pixels)
 {
-    for (size_t i = 0; i < pixels; ++i, p += 3) std::swap(p[0], p[2]);
+    for (size_t i = 0; i < pixels; ++i, source += 3, dest += 3) {
+        const uint8_t red = source[0], green = source[1], blue = source[2];
+        dest[0] = blue;
+        dest[1] = green;
+        dest[2] = red;
+    }
 }
 
 #if defined(__x86_64__) || defined(__i386__)
-__attribute__((target("ssse3"))) void SwapRedBlueSsse3(uint8_t* p, size_t pixels)
+__attribute__((target("ssse3"))) void SwapCopySsse3(uint8_t* dest, const uint8_t* source, size_t pixels)
 {
-    // Five pixels per step through 16-byte loads and stores; the sixteenth byte is
-    // written back as it was and read again by the next step.
+    // Five pixels per step through 16-byte loads and stores (at least six pixels, so that
+    // both stay inside the rows); the sixteenth byte is stored as it was loaded. Each load
+    // runs one step ahead of the store before it, which keeps the conversion in place from
+    // waiting for stores to land and never reads a byte that a store has changed.
     const __m128i order = _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 14, 13, 12, 15);
-    size_t i = 0;
-    for (; pixels - i >= 6; i += 5, p += 15) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(p), _mm_shuffle_epi8(v, order));
+    size_t left = pixels;
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source));
+    for (; left >= 11; left -= 5, source += 15, dest += 15) {
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(source + 15));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(dest), _mm_shuffle_epi8(v, order));
+        v = next;
     }
-    SwapRedBlueScalar(p, pixels - i);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dest), _mm_shuffle_epi8(v, order));
+    SwapCopyScalar(dest + 15, source + 15, left - 5);
 }
 
-void SwapRedBlue(uint8_t* p, size_t pixels)
+void SwapCopy(uint8_t* dest, const uint8_t* source, size_t pixels)
 {
     static const bool ssse3 = __builtin_cpu_supports("ssse3");
     if (ssse3 && pixels >= 6)
-        SwapRedBlueSsse3(p, pixels);
+        SwapCopySsse3(dest, source, pixels);
     else
-        SwapRedBlueScalar(p, pixels);
+        SwapCopyScalar(dest, source, pixels);
 }
 #else
-void SwapRedBlue(uint8_t* p, size_t pixels) { SwapRedBlueScalar(p, pixels); }
+void SwapCopy(uint8_t* dest, const uint8_t* source, size_t pixels) { SwapCopyScalar(dest, source, pixels); }
 #endif
 
 }  // namespace
@@ -147,6 +157,33 @@ void TPPMGraphic::ReadBytes(uint8_t* dest, size_t count)
     }
 }
 
+void TPPMGraphic::ReadPixmapRow(uint8_t* row, size_t pixels)
+{
+    const size_t bytes = 3 * pixels;
+    const size_t buffered = std::min(bytes, size_t(FCount - FIndex));
+    std::memcpy(row, FBuffer + FIndex, buffered);
+    FIndex += int32_t(buffered);
+    int64_t available = 0;
+    const uint8_t* direct = buffered < bytes ? FStream->MemoryAtPosition(available) : nullptr;
+    if (direct == nullptr) {
+        ReadBytes(row + buffered, bytes - buffered);
+        SwapCopy(row, row, pixels);
+        return;
+    }
+    // A stream in memory: complete the pixel that the buffer split, then convert the
+    // rest on its way from the stream into the row.
+    const size_t rest = bytes - buffered;
+    const size_t take = size_t(std::min<int64_t>(available, int64_t(rest)));
+    const size_t head = std::min(take, (3 - buffered % 3) % 3);
+    std::memcpy(row + buffered, direct, head);
+    const size_t whole = (take - head) / 3;
+    SwapCopy(row + buffered + head, direct + head, whole);
+    std::memcpy(row + buffered + head + 3 * whole, direct + head + 3 * whole, take - head - 3 * whole);
+    FStream->Seek(int64_t(take), TSeekOrigin::soCurrent);
+    SwapCopy(row, row, (buffered + head) / 3);
+    if (take < rest) throw Exception(kPpmReadError);
+}
+
 void TPPMGraphic::MakeGrayPalette(bool Monochrome)
 {
     TMaxLogPalette logPalette;
@@ -194,34 +231,36 @@ void TPPMGraphic::ReadTextPixels(int variant)
     }
 }
 
-void TPPMGraphic::ReadBinaryPixels(int variant, uint32_t maxValue)
+void TPPMGraphic::ReadBinaryPixels(int variant, uint32_t maxValue, int& rowsDone)
 {
     const size_t width = size_t(Width());
     const size_t channels = variant == 6 ? 3 : 1;
-    if (variant == 4 || maxValue <= 255) {
-        const size_t rowBytes = variant == 4 ? (width + 7) / 8 : width * channels;
-        for (int y = 0; y < Height(); ++y) {
-            uint8_t* row = ScanLine(y);
-            ReadBytes(row, rowBytes);
-            if (variant == 6) SwapRedBlue(row, width);
-        }
-        return;
-    }
-    // Two bytes per sample, most significant first, scaled from 0..maxValue to 0..255.
+    const size_t rowBytes = variant == 4 ? (width + 7) / 8 : width * channels;
     uint8_t wide[2 * kWideChunk];
     const uint32_t half = maxValue / 2;
-    for (int y = 0; y < Height(); ++y) {
-        uint8_t* out = ScanLine(y);
-        for (size_t left = width * channels; left > 0;) {
-            const size_t n = std::min(left, kWideChunk);
-            ReadBytes(wide, 2 * n);
-            for (size_t i = 0; i < n; ++i) {
-                const uint32_t v = std::min<uint32_t>(uint32_t(wide[2 * i] << 8 | wide[2 * i + 1]), maxValue);
-                *out++ = uint8_t((v * 255 + half) / maxValue);
+    for (; rowsDone < Height(); ++rowsDone) {
+        uint8_t* row = ScanLine(rowsDone);
+        if (variant == 4 || maxValue <= 255) {
+            if (variant == 6)
+                ReadPixmapRow(row, width);
+            else
+                ReadBytes(row, rowBytes);
+        } else {
+            // Two bytes per sample, most significant first, scaled from 0..maxValue to
+            // 0..255.
+            uint8_t* out = row;
+            for (size_t left = rowBytes; left > 0;) {
+                const size_t n = std::min(left, kWideChunk);
+                ReadBytes(wide, 2 * n);
+                for (size_t i = 0; i < n; ++i) {
+                    const uint32_t v = std::min<uint32_t>(uint32_t(wide[2 * i] << 8 | wide[2 * i + 1]), maxValue);
+                    *out++ = uint8_t((v * 255 + half) / maxValue);
+                }
+                left -= n;
             }
-            left -= n;
+            if (variant == 6) SwapCopy(row, row, width);
         }
-        if (variant == 6) SwapRedBlue(ScanLine(y), width);
+        std::memset(row + rowBytes, 0, Stride() - rowBytes);
     }
 }
 
@@ -251,18 +290,32 @@ void TPPMGraphic::ReadImage(TStream& Stream)
                    : variant == 2 || variant == 5 ? TPixelFormat::pf8bit
                                                   : TPixelFormat::pf24bit);
     SetWidth(ReadSize());
-    SetHeight(ReadSize());
-    uint32_t maxValue = 255;
-    if (variant != 1 && variant != 4) {
-        maxValue = ReadNumber();
-        if (FNumberOverflow || maxValue > kMaxSampleValue) maxValue = kMaxSampleValue;
-    }
-    if (variant != 3 && variant != 6) MakeGrayPalette(variant == 1 || variant == 4);
-
-    if (variant <= 3)
+    const int height = ReadSize();
+    if (variant <= 3) {
+        SetHeight(height);
+        if (variant != 1) ReadNumber();  // the maximum: text samples are taken modulo 256
+        if (variant != 3) MakeGrayPalette(variant == 1);
         ReadTextPixels(variant);
-    else
-        ReadBinaryPixels(variant, maxValue);
+        return;
+    }
+
+    // Binary rows are written whole as they are read, so their memory is not cleared
+    // first; a file that ends early gets cleared rows back below the rows it filled.
+    SetSizeForOverwrite(Width(), height);
+    int rowsDone = 0;
+    try {
+        uint32_t maxValue = 255;
+        if (variant != 4) {
+            maxValue = ReadNumber();
+            if (FNumberOverflow || maxValue > kMaxSampleValue) maxValue = kMaxSampleValue;
+        }
+        if (variant != 6) MakeGrayPalette(variant == 4);
+        ReadBinaryPixels(variant, maxValue, rowsDone);
+    } catch (...) {
+        SetHeight(rowsDone);
+        SetHeight(height);
+        throw;
+    }
 }
 
 }  // namespace quillet

@@ -42,8 +42,11 @@ private:
     /// Exactly count bytes into dest: the buffer's bytes first, large rests straight from
     /// the stream, so binary pixels cost no call per byte.
     void ReadBytes(uint8_t* dest, size_t count);
+    /// One row of red, green, blue bytes into blue, green, red.
+    void ReadPixmapRow(uint8_t* row, size_t pixels);
     void ReadTextPixels(int variant);
-    void ReadBinaryPixels(int variant, uint32_t maxValue);
+    /// Fills the rows from rowsDone on, counting each one that is complete.
+    void ReadBinaryPixels(int variant, uint32_t maxValue, int& rowsDone);
 
     TStream* FStream = nullptr;
     uint8_t FBuffer[kBufferSize] = {};

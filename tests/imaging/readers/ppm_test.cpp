@@ -203,23 +203,35 @@ TEST(PPMGraphic, EveryPrefixOfABinaryFileFailsWithTheReadError)
     EXPECT_EQ(Load(whole)->Height(), 2);
 }
 
-TEST(PPMGraphic, TruncatedFileKeepsSizeAndTheRowsReadSoFar)
+TEST(PPMGraphic, TruncatedFileKeepsSizeAndTheRowsReadSoFarWithTheRestCleared)
 {
-    // Rows of 6000 bytes take the path that reads straight from the stream.
-    for (const int width : {4, 2000}) {
-        SCOPED_TRACE(width);
-        const Sample sample(width, 3, 3, 5);
-        const Bytes whole = sample.Binary();
-        const Bytes cut(std::vector<uint8_t>(whole.begin(), whole.end() - (3 * width - 1)));
-        TPPMGraphic image;
-        TMemoryViewStream stream(cut.data(), cut.size());
-        EXPECT_THAT([&] { image.ReadImage(stream); }, ThrowsMessage<Exception>(StrEq("PPM: Stream read error.")));
-        EXPECT_EQ(image.Width(), width);
-        EXPECT_EQ(image.Height(), 3);
-        const auto complete = Load(whole);
-        EXPECT_EQ(RowBytes(image, 0), RowBytes(*complete, 0));
-        EXPECT_EQ(RowBytes(image, 1), RowBytes(*complete, 1));
-    }
+    // Rows of 6000 bytes take the path that reads straight from the stream; rows of 13
+    // bytes are padded. A complete load of the same size first leaves its pixels in the
+    // memory that the truncated load is likely to get.
+    for (const int channels : {1, 3})
+        for (const int width : {13, 2000}) {
+            SCOPED_TRACE(testing::Message() << "channels " << channels << ", width " << width);
+            const Bytes whole = Sample(width, 4, channels, 5).Binary();
+            const auto complete = Load(whole);
+            const std::vector<uint8_t> before(complete->Bits(), complete->Bits() + complete->Stride() * 4);
+            complete->ReleaseImage();
+            const size_t rowBytes = size_t(width * channels);
+            const Bytes cut(std::vector<uint8_t>(whole.begin(), whole.end() - long(2 * rowBytes - 1)));
+            TPPMGraphic image;
+            TMemoryViewStream stream(cut.data(), cut.size());
+            EXPECT_THAT([&] { image.ReadImage(stream); }, ThrowsMessage<Exception>(StrEq("PPM: Stream read error.")));
+            EXPECT_EQ(image.Width(), width);
+            EXPECT_EQ(image.Height(), 4);
+            ASSERT_EQ(image.Stride() * 4, before.size());
+            for (int y = 0; y < 4; ++y) {
+                const uint8_t* row = image.ScanLine(y);
+                const uint8_t* was = before.data() + size_t(y) * image.Stride();
+                for (size_t i = 0; i < image.Stride(); ++i) {
+                    const bool filled = y < 2 && i < rowBytes;
+                    ASSERT_EQ(row[i], filled ? was[i] : 0) << "row " << y << ", byte " << i;
+                }
+            }
+        }
 }
 
 TEST(PPMGraphic, TwoByteSamplesAreScaledFromTheirMaximum)
