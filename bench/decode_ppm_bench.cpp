@@ -42,18 +42,24 @@ std::vector<uint8_t> MakePixmap(int width, int height)
     return data;
 }
 
-// Median milliseconds of repeated runs, after one warm-up run.
-double MedianMs(int runs, const std::function<void()>& work)
+// Median milliseconds of each piece of work over repeated rounds, after one warm-up
+// round; the pieces take turns within a round, so that a busy machine slows all alike.
+std::vector<double> MedianMs(int runs, const std::vector<std::function<void()>>& work)
 {
-    work();
-    std::vector<double> times;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        times.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+    std::vector<std::vector<double>> times(work.size());
+    for (int round = -1; round < runs; ++round)
+        for (size_t i = 0; i < work.size(); ++i) {
+            const auto start = std::chrono::steady_clock::now();
+            work[i]();
+            const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+            if (round >= 0) times[i].push_back(ms);
+        }
+    std::vector<double> medians;
+    for (auto& t : times) {
+        std::sort(t.begin(), t.end());
+        medians.push_back(t[t.size() / 2]);
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return medians;
 }
 
 // Pillow in /usr/bin/python3: the median of its own timed loop, interpreter start-up
@@ -96,25 +102,24 @@ void Run(int width, int height, int runs, const std::string& folder)
     const std::vector<uint8_t> data = MakePixmap(width, height);
     std::printf("P6 %d x %d (%zu bytes)\n", width, height, data.size());
 
-    const double quillet = MedianMs(runs, [&] {
+    std::vector<std::function<void()>> work = {[&] {
         TPPMGraphic image;
         TMemoryViewStream stream(data.data(), data.size());
         image.ReadImage(stream);
         if (image.Width() != width) std::abort();
-    });
-    std::printf("  %-10s %9.3f ms\n", "Quillet", quillet);
-
+    }};
 #if QUILLET_HAVE_STB
-    const double stb = MedianMs(runs, [&] {
+    work.push_back([&] {
         int w = 0, h = 0, n = 0;
         stbi_uc* pixels = stbi_load_from_memory(data.data(), int(data.size()), &w, &h, &n, 0);
         if (pixels == nullptr || w != width) std::abort();
         stbi_image_free(pixels);
     });
-    Report("stb_image", stb, quillet);
-#else
-    Report("stb_image", -1, quillet);
 #endif
+    const std::vector<double> ms = MedianMs(runs, work);
+    const double quillet = ms[0];
+    std::printf("  %-10s %9.3f ms\n", "Quillet", quillet);
+    Report("stb_image", ms.size() > 1 ? ms[1] : -1, quillet);
 
     const std::string file = folder + "/bench.ppm";
     std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
