@@ -201,6 +201,7 @@ void TPPMGraphic::MakeGrayPalette(bool Monochrome)
 void TPPMGraphic::ReadTextPixels(int variant)
 {
     const int width = Width();
+    if (width == 0) return;  // rows without pixels hold no numbers
     for (int y = 0; y < Height(); ++y) {
         uint8_t* row = ScanLine(y);
         switch (variant) {
@@ -238,6 +239,7 @@ void TPPMGraphic::ReadBinaryPixels(int variant, uint32_t maxValue, int& rowsDone
     const size_t rowBytes = variant == 4 ? (width + 7) / 8 : width * channels;
     uint8_t wide[2 * kWideChunk];
     const uint32_t half = maxValue / 2;
+    if (width == 0) return;  // rows without pixels hold no bytes
     for (; rowsDone < Height(); ++rowsDone) {
         uint8_t* row = ScanLine(rowsDone);
         if (variant == 4 || maxValue <= 255) {

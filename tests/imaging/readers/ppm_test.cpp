@@ -156,6 +156,15 @@ TEST(PPMGraphic, HeaderNumbersSkipCommentsAndAnySeparator)
     }
 }
 
+TEST(PPMGraphic, ZeroSidesGiveAnEmptyBitmapWithoutReadingPixels)
+{
+    for (const char* text : {"P5\n0 5\n255\n", "P1\n0 3\n", "P3\n4 0\n255\n", "P4\n0 9\n"}) {
+        SCOPED_TRACE(text);
+        EXPECT_TRUE(Load(text)->Empty());
+    }
+    EXPECT_EQ(Load("P6\n0 7\n255\n")->Height(), 7);
+}
+
 TEST(PPMGraphic, UnknownVariantDigitGivesAnEmptyBitmap)
 {
     for (const char* text : {"P0\n", "P7 332\n128 128 255\n", "P8\n", "P9\n"}) {
