@@ -114,6 +114,8 @@ void TPCDGraphic::ReadImage(TStream& Stream)
     const int64_t start = FBaseOffset + image.Offset;
     static const YccTerms terms;
 
+    // Every read is exact: a pack shorter than its image fails with the stream's read
+    // error, keeping the size and the rows converted before the block that was cut.
     for (int r = 0; r < h; r += 2) {
         const int64_t k = r / 2;
         Stream.SetPosition(start + k * 3 * w);
