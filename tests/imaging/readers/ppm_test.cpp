@@ -288,7 +288,7 @@ TEST(PPMGraphic, CorpusFilesLoadOrFailWithAMessage)
         }
 }
 
-TEST(PPMGraphic, CorpusTextAndBinaryFormsOfOnePictureAgree)
+TEST(PPMGraphic, CorpusFormsOfOnePictureAgree)
 {
     QUILLET_REQUIRE_CORPUS();
     const std::string dir = test::CorpusDir() + "/pnm/";
@@ -297,6 +297,11 @@ TEST(PPMGraphic, CorpusTextAndBinaryFormsOfOnePictureAgree)
     EXPECT_EQ(binary->Width(), 70);
     EXPECT_EQ(binary->Height(), 46);
     EXPECT_EQ(AllRows(*text), AllRows(*binary));
+    // The same picture with two bytes per sample scales to the one-byte file.
+    const auto wide = Load(Bytes(test::ReadFile(dir + "pil_hopper_16bit.pgm")));
+    const auto narrow = Load(Bytes(test::ReadFile(dir + "pil_hopper_8bit.pgm")));
+    EXPECT_EQ(wide->Width(), 128);
+    EXPECT_EQ(AllRows(*wide), AllRows(*narrow));
 }
 
 }  // namespace
