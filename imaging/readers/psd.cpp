@@ -87,12 +87,19 @@ void RequireBytes(TStream& stream, uint64_t count)
     if (left < 0 || count > uint64_t(left)) throw Exception(kStreamReadError);
 }
 
-// count bytes read whole into a new buffer; it is not zeroed first, as every byte is read.
-std::unique_ptr<uint8_t[]> ReadBlock(TStream& stream, uint64_t count)
+// The next count bytes of the stream, which must all be there: where they lie for a
+// stream in memory, else read into buffer (not zeroed first, as every byte is read).
+const uint8_t* ReadBlock(TStream& stream, uint64_t count, std::unique_ptr<uint8_t[]>& buffer)
 {
-    auto block = std::make_unique_for_overwrite<uint8_t[]>(size_t(count));
-    stream.ReadBuffer(block.get(), int64_t(count));
-    return block;
+    int64_t available = 0;
+    const uint8_t* memory = stream.MemoryAtPosition(available);
+    if (memory != nullptr && uint64_t(available) >= count) {
+        stream.Seek(int64_t(count), TSeekOrigin::soCurrent);
+        return memory;
+    }
+    buffer = std::make_unique_for_overwrite<uint8_t[]>(size_t(count));
+    stream.ReadBuffer(buffer.get(), int64_t(count));
+    return buffer.get();
 }
 
 // a × b, or the largest value when that overflows (no stream holds that many bytes).
@@ -228,12 +235,13 @@ void TPSDGraphic::ReadOnePlane(TStream& Stream, const THeader& Header, TDecoder*
     const bool direct = Header.Depth == 8 || Header.Mode == kBitmapMode;
     std::vector<uint8_t> stored(direct ? 0 : rowBytes);
 
-    std::unique_ptr<uint8_t[]> packed;
+    std::unique_ptr<uint8_t[]> buffer;
+    const uint8_t* packed = nullptr;
     if (Decoder != nullptr) {
         uint64_t packedBytes = 0;
         for (int y = 0; y < rows; ++y) packedBytes += GetBE16(Counts + 2 * size_t(y));
         RequireBytes(Stream, packedBytes);
-        packed = ReadBlock(Stream, packedBytes);
+        packed = ReadBlock(Stream, packedBytes, buffer);
     }
 
     size_t position = 0;
@@ -243,7 +251,7 @@ void TPSDGraphic::ReadOnePlane(TStream& Stream, const THeader& Header, TDecoder*
         if (Decoder != nullptr) {
             const uint16_t count = GetBE16(Counts + 2 * size_t(y));
             if (!direct) std::memset(target, 0, rowBytes);
-            const uint8_t* source = packed.get() + position;
+            const uint8_t* source = packed + position;
             Decoder->Decode(source, target, count, int32_t(rowBytes));
             position += count;
         } else {
@@ -282,12 +290,13 @@ void TPSDGraphic::ReadPlanes(TStream& Stream, const THeader& Header, TDecoder* D
             if (i + 1 == usedEntries) usedBytes = packedBytes;
         }
         RequireBytes(Stream, packedBytes);
-        const std::unique_ptr<uint8_t[]> packed = ReadBlock(Stream, usedBytes);
+        std::unique_ptr<uint8_t[]> buffer;
+        const uint8_t* packed = ReadBlock(Stream, usedBytes, buffer);
         for (int y = 0; y < rows; ++y) {
             for (int c = 0; c < planes; ++c) {
                 const uint16_t count = GetBE16(Counts + 2 * (size_t(c) * size_t(rows) + size_t(y)));
                 std::memset(plane[c], 0, rowBytes);
-                const uint8_t* source = packed.get() + next[c];
+                const uint8_t* source = packed + next[c];
                 Decoder->Decode(source, plane[c], count, int32_t(rowBytes));
                 next[c] += count;
             }

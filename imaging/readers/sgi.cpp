@@ -163,23 +163,28 @@ void TSGIGraphic::ReadImage(TStream& Stream)
     SetPixelFormat(channels == 3 ? TPixelFormat::pf24bit
                    : channels == 4 ? TPixelFormat::pf32bit
                                    : TPixelFormat::pf8bit);
-    SetWidth(width);
-    SetHeight(height);
-    if (used == 1) SetPalette(GreyPalette());
+    // Everything that can fail is done before the size is set: from there on every byte of
+    // every row is written below, padding included, so the rows need no clearing first.
+    const TPaletteRef grey = used == 1 ? GreyPalette() : nullptr;
+    std::vector<uint8_t> channelRows(4 * size_t(width));
+    SetSizeForOverwrite(width, height);
+    if (grey) SetPalette(grey);
     if (width == 0 || height == 0) return;
 
-    std::vector<uint8_t> channelRows(4 * size_t(width));
     uint8_t* red = channelRows.data();
     uint8_t* green = red + width;
     uint8_t* blue = green + width;
     uint8_t* alpha = blue + width;
+    const size_t pixelBytes = size_t(width) * size_t(used);
     for (int y = 0; y < height; ++y) {
         uint8_t* row = ScanLine(height - 1 - y);
+        std::memset(row + pixelBytes, 0, Stride() - pixelBytes);
         if (used == 1) {
+            std::memset(row, 0, pixelBytes);  // what the file lacks stays 0
             ReadRow(row, nullptr, nullptr, nullptr, y, FBytesPerSample);
             continue;
         }
-        std::memset(channelRows.data(), 0, size_t(used) * size_t(width));  // what the file lacks stays 0
+        std::memset(channelRows.data(), 0, pixelBytes);  // what the file lacks stays 0
         if (used == 3) {
             ReadRow(red, green, blue, nullptr, y, FBytesPerSample);
             InterleaveBGR(row, red, green, blue, width);
@@ -203,8 +208,14 @@ void TSGIGraphic::ReadRow(uint8_t* Red, uint8_t* Green, uint8_t* Blue, uint8_t* 
             // and the end mark); a length entry that claims more is cut to the buffer.
             const size_t length = std::min<size_t>(FRowSize[index], FRowBuffer.size());
             FStream->SetPosition(FBaseOffset + int64_t(FRowStart[index]));
-            const int64_t got = FStream->Read(FRowBuffer.data(), int64_t(length));
-            const uint8_t* source = FRowBuffer.data();
+            // A stream in memory is decoded where it is; others are read into the buffer.
+            int64_t available = 0;
+            const uint8_t* source = FStream->MemoryAtPosition(available);
+            int64_t got = std::min(available, int64_t(length));
+            if (source == nullptr) {
+                got = FStream->Read(FRowBuffer.data(), int64_t(length));
+                source = FRowBuffer.data();
+            }
             FDecoder->Decode(source, dest[c], int32_t(got), width);
         } else if (BytesPerSample == 1) {
             FStream->SetPosition(FBaseOffset + kHeaderSize + int64_t(index) * width);

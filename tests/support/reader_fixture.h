@@ -1,5 +1,5 @@
-// Helpers for reader tests: load a reader class from bytes (optionally behind other bytes),
-// through the picture or from the corpus, and look at what it holds.
+// Helpers for reader tests beside read_graphic.h: load a reader class from bytes behind
+// other bytes, through the picture or from the corpus, and take all of its pixel bytes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,6 +16,7 @@
 #include "platform/picture.h"
 #include "platform/stream.h"
 #include "tests/support/files.h"
+#include "tests/support/read_graphic.h"
 
 namespace quillet::test {
 
@@ -65,14 +66,6 @@ void ExpectCorpusLoadsOrFails(std::initializer_list<const char*> folders)
         }
 }
 
-/// The bytes of row y that hold pixels (without the row padding).
-inline std::vector<uint8_t> RowBytes(const TBitmap& bitmap, int y)
-{
-    const size_t used = (size_t(bitmap.Width()) * size_t(BitsPerPixel(bitmap.PixelFormat())) + 7) / 8;
-    const uint8_t* row = bitmap.ScanLine(y);
-    return std::vector<uint8_t>(row, row + used);
-}
-
 /// Every row's pixel bytes, top row first.
 inline std::vector<uint8_t> PixelBytes(const TBitmap& bitmap)
 {
@@ -83,12 +76,6 @@ inline std::vector<uint8_t> PixelBytes(const TBitmap& bitmap)
         all.insert(all.end(), row.begin(), row.end());
     }
     return all;
-}
-
-/// The palette's entries, or none.
-inline std::vector<TPaletteEntry> PaletteEntries(const TBitmap& bitmap)
-{
-    return bitmap.Palette() ? bitmap.Palette()->Entries() : std::vector<TPaletteEntry>{};
 }
 
 }  // namespace quillet::test

@@ -106,7 +106,8 @@ TEST(SGIGraphic, EveryChannelCountStorageAndSampleSizeGivesThePicture)
 }
 
 // Pixels are put together in blocks of 16: every width around the block sizes, so that
-// the last block and the pixels after it land where they belong and nothing spills.
+// the last block and the pixels after it land where they belong and nothing spills, and
+// the row padding is written as zeros.
 TEST(SGIGraphic, EveryWidthAroundTheBlockSizesGivesThePicture)
 {
     for (uint16_t width : {1, 15, 16, 17, 18, 19, 20, 31, 32, 33, 34, 35, 36, 49, 50, 51, 52, 100})
@@ -114,7 +115,16 @@ TEST(SGIGraphic, EveryWidthAroundTheBlockSizesGivesThePicture)
             SCOPED_TRACE(testing::Message() << "width " << width << ", " << channels << " channels");
             const auto g = LoadFrom<TSGIGraphic>(WriteSgi(MakeSgi(channels, 1, true, width)));
             EXPECT_EQ(PixelBytes(*g), Expected(channels, width));
+            // The rows are not cleared before they are filled: the padding is written too.
+            for (int y = 0; y < kHeight; ++y)
+                for (size_t i = size_t(width) * size_t(channels); i < g->Stride(); ++i)
+                    EXPECT_EQ(g->ScanLine(y)[i], 0) << "row " << y << " byte " << i;
         }
+    for (int channels : {1, 2}) {
+        const auto g = LoadFrom<TSGIGraphic>(WriteSgi(MakeSgi(channels, 1, false, 13)));
+        for (int y = 0; y < kHeight; ++y)
+            for (size_t i = 13; i < g->Stride(); ++i) EXPECT_EQ(g->ScanLine(y)[i], 0) << "row " << y << " byte " << i;
+    }
 }
 
 TEST(SGIGraphic, AChannelCountOfZeroIsReadAsOneGreyChannel)
