@@ -322,7 +322,7 @@ void TBitmap::ReadImage(TStream& stream)
 
     const int64_t fileStride = ((h.Width * h.BitCount + 31) / 32) * 4;
     const int64_t rowBytes = (h.Width * h.BitCount + 7) / 8;
-    int64_t need = 0;
+    int64_t need = 0;  // up to the last pixel: the last row's padding may be missing
     if (!rle && (__builtin_mul_overflow(fileStride, h.Height - 1, &need) ||
                  __builtin_add_overflow(need, rowBytes, &need) || need > end - pixelsAt))
         throw Exception(kStreamReadError);  // checked before the pixels are allocated
@@ -342,9 +342,10 @@ void TBitmap::ReadImage(TStream& stream)
         ReadMaskedRows(stream, h, fileStride, rowBytes, *this);
     } else {
         // Same bits per pixel as the file, so the bitmap's rows have the file's stride.
+        const int64_t lastRow = std::min(fileStride, end - pixelsAt - need + rowBytes);
         for (int64_t i = 0; i < h.Height; ++i) {
             uint8_t* row = ScanLine(int(h.TopDown ? i : h.Height - 1 - i));
-            stream.ReadBuffer(row, i + 1 < h.Height ? fileStride : rowBytes);
+            stream.ReadBuffer(row, i + 1 < h.Height ? fileStride : lastRow);
             std::memset(row + rowBytes, 0, size_t(fileStride - rowBytes));
         }
         if (indexed) CheckIndices(*this, logPalette.palNumEntries);

@@ -65,7 +65,7 @@ void TMetafile::ReadImage(TStream& stream)
         height = ToPixels(int64_t(bottom) - top, perInch);
     } else if (GetLE32(p) == 1 && available >= kEmfHeaderSize && GetLE32(p + 40) == kEmfSignature) {
         const int64_t recordSize = GetLE32(p + 4), fileSize = GetLE32(p + 48);
-        const int64_t descriptionChars = GetLE32(p + 64), descriptionAt = GetLE32(p + 68);
+        const int64_t descriptionChars = GetLE32(p + 60), descriptionAt = GetLE32(p + 64);
         if (recordSize < kEmfHeaderSize || recordSize > fileSize || fileSize > available) NotValid();
         if (descriptionChars != 0 &&
             (descriptionAt < kEmfHeaderSize || descriptionAt + 2 * descriptionChars > recordSize))
