@@ -155,29 +155,13 @@ TEST(ConvertCommand, HostileBitmapsFailWithTheirReason)
     EXPECT_EQ(seen, kCases.size());
 }
 
-// Pixels of a bitmap file as R, G, B (or grey) samples, rows top first.
 std::vector<uint8_t> BitmapSamples(const std::string& file, int channels)
 {
     TBitmap b;
     const std::vector<uint8_t> data = test::ReadFile(file);
     TMemoryViewStream stream(data.data(), data.size());
     b.ReadImage(stream);
-    TPaletteEntry table[256];
-    b.ColorTable(table);
-    std::vector<uint8_t> out;
-    for (int y = 0; y < b.Height(); ++y)
-        for (int x = 0; x < b.Width(); ++x) {
-            const uint8_t* p = b.ScanLine(y);
-            if (b.PixelFormat() == TPixelFormat::pf8bit) {
-                const TPaletteEntry& e = table[p[x]];
-                const uint8_t rgb[3] = {e.peRed, e.peGreen, e.peBlue};
-                out.insert(out.end(), rgb, rgb + channels);
-            } else {
-                const uint8_t rgb[3] = {p[3 * x + 2], p[3 * x + 1], p[3 * x]};
-                out.insert(out.end(), rgb, rgb + channels);
-            }
-        }
-    return out;
+    return test::PnmSamples(b, channels);
 }
 
 TEST(ConvertCommand, AJpegBecomesItsDecodedPixels)

@@ -63,27 +63,6 @@ void TestPicture(TBitmap& b)
         }
 }
 
-// The bitmap's pixels as the R, G, B (or grey) samples of a portable any-map.
-std::vector<uint8_t> Samples(const TBitmap& b, int channels)
-{
-    TPaletteEntry table[256];
-    b.ColorTable(table);
-    std::vector<uint8_t> out;
-    for (int y = 0; y < b.Height(); ++y)
-        for (int x = 0; x < b.Width(); ++x) {
-            const uint8_t* p = b.ScanLine(y);
-            uint8_t rgb[3];
-            if (b.PixelFormat() == TPixelFormat::pf8bit) {
-                const TPaletteEntry& e = table[p[x]];
-                rgb[0] = e.peRed, rgb[1] = e.peGreen, rgb[2] = e.peBlue;
-            } else {
-                rgb[0] = p[3 * x + 2], rgb[1] = p[3 * x + 1], rgb[2] = p[3 * x];
-            }
-            out.insert(out.end(), rgb, rgb + channels);
-        }
-    return out;
-}
-
 class JpegTools : public ::testing::Test {
 protected:
     void SetUp() override
@@ -138,7 +117,7 @@ TEST_F(JpegTools, CorpusDecodesToLibjpegsOwnFloatDecode)
         const test::PnmImage ref = Djpeg(file, grey);
         ASSERT_EQ(ref.Width, b.Width());
         ASSERT_EQ(ref.Height, b.Height());
-        EXPECT_TRUE(Samples(b, ref.Channels) == ref.Pixels);
+        EXPECT_TRUE(test::PnmSamples(b, ref.Channels) == ref.Pixels);
         if (grey) {
             EXPECT_LE(b.Palette()->Count(), 236);
             for (const TPaletteEntry& e : b.Palette()->Entries())
@@ -160,7 +139,7 @@ TEST_F(JpegTools, CompressionMatchesCjpegAtQuality90BaselineFloat)
         // The same pixels for cjpeg, as a PPM: no resolution that would change the header.
         Bytes ppm;
         ppm.str("P6\n" + std::to_string(b->Width()) + " " + std::to_string(b->Height()) + "\n255\n");
-        ppm.bytes(Samples(*b, 3));
+        ppm.bytes(test::PnmSamples(*b, 3));
         test::WriteFile(dir / "in.ppm", ppm);
         ASSERT_EQ(test::Run({"cjpeg", "-quality", "90", "-dct", "float", "-baseline", "-outfile", dir / "ref.jpg",
                              dir / "in.ppm"})
@@ -337,7 +316,7 @@ TEST_F(JpegTools, ProgressiveFileCutAfterItsFirstScanIsBlockSmoothed)
     TBitmap b;
     Decode(data, b);
     const test::PnmImage ref = Djpeg(dir / "cut.jpg", false);
-    EXPECT_TRUE(Samples(b, 3) == ref.Pixels);
+    EXPECT_TRUE(test::PnmSamples(b, 3) == ref.Pixels);
 }
 
 TEST(JpegImage, ProgressiveFilesOfMoreThan500ScansAreRefused)

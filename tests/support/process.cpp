@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "platform/bitmap.h"
 #include "platform/files.h"
 #include "tests/support/files.h"
 
@@ -92,6 +93,24 @@ PnmImage ParsePnm(const std::vector<uint8_t>& data)
         throw std::runtime_error("not a P5 or P6 file with 8-bit samples");
     image.Pixels.assign(data.begin() + long(p), data.begin() + long(p + size));
     return image;
+}
+
+std::vector<uint8_t> PnmSamples(const TBitmap& bitmap, int channels)
+{
+    TPaletteEntry table[256];
+    bitmap.ColorTable(table);
+    const bool indexed = bitmap.PixelFormat() == TPixelFormat::pf8bit;
+    std::vector<uint8_t> out;
+    for (int y = 0; y < bitmap.Height(); ++y) {
+        const uint8_t* p = bitmap.ScanLine(y);
+        for (int x = 0; x < bitmap.Width(); ++x) {
+            const TPaletteEntry& e = table[p[x]];
+            const uint8_t rgb[3] = {indexed ? e.peRed : p[3 * x + 2], indexed ? e.peGreen : p[3 * x + 1],
+                                    indexed ? e.peBlue : p[3 * x]};
+            out.insert(out.end(), rgb, rgb + channels);
+        }
+    }
+    return out;
 }
 
 }  // namespace quillet::test

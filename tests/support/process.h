@@ -1,10 +1,14 @@
 // Test helpers for child processes: run a program, collect its exit code and output; and
-// the binary portable any-map files (P5, P6) that reference decoders write.
+// the binary portable any-map files (P5, P6) that reference decoders read and write.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
+
+namespace quillet {
+class TBitmap;
+}
 
 namespace quillet::test {
 
@@ -30,5 +34,8 @@ struct PnmImage {
 };
 /// Parses a P5 or P6 file with a maximum of 255; throws std::runtime_error otherwise.
 PnmImage ParsePnm(const std::vector<uint8_t>& data);
+/// A 24-bit or 8-bit bitmap's pixels as such samples: R, G, B (channels 3) or the red
+/// sample alone (channels 1, for greys).
+std::vector<uint8_t> PnmSamples(const TBitmap& bitmap, int channels);
 
 }  // namespace quillet::test
