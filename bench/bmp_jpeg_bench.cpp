@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <utility>
 #include <vector>
 
 #include <jpeglib.h>
@@ -39,6 +40,17 @@ double BestMs(int runs, const std::function<void()>& work)
         best = std::min(best, took.count());
     }
     return best;
+}
+
+// Quillet and its peer in turns, so that a busy moment of the machine hits both alike.
+std::pair<double, double> BestOfBoth(int runs, const std::function<void()>& ours, const std::function<void()>& peer)
+{
+    double a = 1e300, b = 1e300;
+    for (int i = 0; i < runs; ++i) {
+        a = std::min(a, BestMs(1, ours));
+        b = std::min(b, BestMs(1, peer));
+    }
+    return {a, b};
 }
 
 void Report(const char* what, double quillet, const char* peer, double peerMs)
@@ -124,8 +136,10 @@ struct TBenchError {
     jmp_buf Jump;
 };
 
-void LibjpegDecode(const std::vector<uint8_t>& data, std::vector<uint8_t>& pixels)
+// Into a new buffer each time, as a decode into a new bitmap.
+void LibjpegDecode(const std::vector<uint8_t>& data)
 {
+    std::vector<uint8_t> pixels;
     jpeg_decompress_struct info;
     TBenchError error;
     info.err = jpeg_std_error(&error.Base);
@@ -224,22 +238,27 @@ int main()
     jpeg.WriteImage(jpegData);
     const std::vector<uint8_t> jpg(jpegData.Memory(), jpegData.Memory() + jpegData.Size());
     std::printf("jpeg of the photo: %zu bytes\n", jpg.size());
-    std::vector<uint8_t> pixels;
-    Report("jpeg decode, float DCT", BestMs(kRuns, [&] {
-               TMemoryViewStream stream(jpg.data(), jpg.size());
-               TJPEGImage j;
-               j.ReadImage(stream);
-               TBitmap b;
-               b.CopyFrom(j);
-           }),
-           "libjpeg direct", BestMs(kRuns, [&] { LibjpegDecode(jpg, pixels); }));
-    Report("jpeg encode, q90 float DCT", BestMs(kRuns, [&] {
-               TJPEGImage j;
-               j.CopyFrom(photo);
-               TMemoryStream out;
-               j.WriteImage(out);
-           }),
-           "libjpeg direct", BestMs(kRuns, [&] { LibjpegEncode(photo); }));
+    const auto decode = BestOfBoth(
+        kRuns,
+        [&] {
+            TMemoryViewStream stream(jpg.data(), jpg.size());
+            TJPEGImage j;
+            j.ReadImage(stream);
+            TBitmap b;
+            b.CopyFrom(j);
+        },
+        [&] { LibjpegDecode(jpg); });
+    Report("jpeg decode, float DCT", decode.first, "libjpeg direct", decode.second);
+    const auto encode = BestOfBoth(
+        kRuns,
+        [&] {
+            TJPEGImage j;
+            j.CopyFrom(photo);
+            TMemoryStream out;
+            j.WriteImage(out);
+        },
+        [&] { LibjpegEncode(photo); });
+    Report("jpeg encode, q90 float DCT", encode.first, "libjpeg direct", encode.second);
     Report("  of which the 24-bit copy", BestMs(kRuns, [&] {
                TJPEGImage j;
                j.CopyFrom(photo);
