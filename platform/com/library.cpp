@@ -2,6 +2,10 @@
 #include "platform/com/library.h"
 
 #include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdlib>
 
 #include "platform/errors.h"
 
@@ -21,6 +25,23 @@ F Export(void* handle, const std::string& path, const char* name)
 }
 
 }  // namespace
+
+std::string ProgramFolder()
+{
+    char path[PATH_MAX];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return ".";
+    std::string folder(path, size_t(n));
+    const size_t slash = folder.rfind('/');
+    return slash == std::string::npos || slash == 0 ? std::string(slash == 0 ? "/" : ".") : folder.substr(0, slash);
+}
+
+std::string FullPath(const std::string& path)
+{
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) != nullptr) return resolved;
+    return path;
+}
 
 TComLibrary::TComLibrary(const std::string& path) : FPath(path)
 {

@@ -15,6 +15,11 @@ using TDllUnregisterServer = HRESULT (*)();
 /// A loaded in-process server. The library is unloaded with the object only when it says
 /// it can be (DllCanUnloadNow is S_OK); otherwise it stays loaded, so that objects still
 /// alive keep their code.
+/// The folder of the running program (from /proc/self/exe), without a final '/'.
+std::string ProgramFolder();
+/// An absolute, resolved form of path (as it stands when it cannot be resolved).
+std::string FullPath(const std::string& path);
+
 class TComLibrary {
 public:
     /// Raises "Cannot load %s: %s" or "%s does not export %s".
