@@ -137,7 +137,7 @@ public:
             *excepInfo = {};
             excepInfo->scode = hr;
             TComPtr<IErrorInfo> info;
-            if (GetErrorInfo(0, info.Receive()) == S_OK) {
+            if (quillet::GetErrorInfo(0, info.Receive()) == S_OK) {
                 info->GetSource(&excepInfo->bstrSource);
                 info->GetDescription(&excepInfo->bstrDescription);
             }
@@ -232,7 +232,9 @@ public:
     {
         TComPtr<IClassFactory> factory;
         EXPECT_EQ(QuilletLibrary().GetClassObject(CLASS_Quillet, IID_IClassFactory, factory.ReceiveVoid()), S_OK);
-        if (factory) EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, FDispatch.ReceiveVoid()), S_OK);
+        if (factory) {
+            EXPECT_EQ(factory->CreateInstance(nullptr, IID_IDispatch, FDispatch.ReceiveVoid()), S_OK);
+        }
     }
     IDispatch* operator->() const { return FDispatch.Get(); }
     IDispatch* Get() const { return FDispatch.Get(); }
