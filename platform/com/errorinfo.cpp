@@ -10,8 +10,12 @@ namespace quillet {
 
 namespace {
 
+// Error objects are not counted as the module's live objects: a thread's slot keeps the
+// last one until that thread's next failure, which must not keep the module loaded.
 class TErrorInfo final : public TComObject<IErrorInfo, ICreateErrorInfo> {
 public:
+    TErrorInfo() : TComObject(TUncounted{}) {}
+
     HRESULT GetGUID(GUID* guid) override
     {
         if (guid == nullptr) return E_INVALIDARG;

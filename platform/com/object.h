@@ -62,8 +62,16 @@ public:
     IUnknown* Unknown() { return static_cast<IUnknown*>(static_cast<First*>(this)); }
 
 protected:
+    /// Objects the module does not count, so that holding one never keeps the module from
+    /// unloading (error objects, which a thread's slot may keep until its next failure).
+    struct TUncounted {};
+
     TComObject() { TComServer::ObjectCreated(); }
-    virtual ~TComObject() { TComServer::ObjectDestroyed(); }
+    explicit TComObject(TUncounted) : FCounted(false) {}
+    virtual ~TComObject()
+    {
+        if (FCounted) TComServer::ObjectDestroyed();
+    }
     TComObject(const TComObject&) = delete;
     TComObject& operator=(const TComObject&) = delete;
 
@@ -72,6 +80,7 @@ protected:
 
 private:
     std::atomic<ULONG> FRefCount{0};
+    bool FCounted = true;
 };
 
 /// Makes a new object of the class and asks it for iid; the object goes again when it
