@@ -2,7 +2,12 @@
 // lookups that scan it at the fixed distances of the layout (see request_body.h).
 #include "component/request_body.h"
 
+#include <algorithm>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "component/QuilletUnit.h"
 #include "platform/com/dispatch.h"
@@ -28,6 +33,49 @@ constexpr int64_t kFileNameOffset = 13;
 constexpr int64_t kDataEndGap = 3;
 
 char FoldAscii(uint8_t c) { return char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); }
+
+// The first occurrence of needle (k >= 1 bytes) in h[0 .. n), or null.
+//
+// Candidates are the positions whose first and last bytes match the needle's, sixteen
+// positions per step; only those are compared in full. A body can make most positions
+// candidates (a run of one byte, a boundary of that byte): once the full comparisons have
+// cost more than twice the bytes passed, the rest is left to memmem, whose time is linear
+// in any input.
+const uint8_t* FindBytes(const uint8_t* h, size_t n, const uint8_t* needle, size_t k)
+{
+    if (k == 0 || n < k) return nullptr;
+    if (k == 1) return static_cast<const uint8_t*>(std::memchr(h, needle[0], n));
+    const size_t last = n - k;  // the last start position
+    size_t i = 0;
+    size_t work = 0;
+    const auto giveUp = [&](size_t at) { return work > 2 * at + 65536; };
+    const auto rest = [&](size_t at) { return static_cast<const uint8_t*>(::memmem(h + at, n - at, needle, k)); };
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(char(needle[0]));
+    const __m128i end = _mm_set1_epi8(char(needle[k - 1]));
+    for (; i + 16 <= last + 1; i += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(h + i + k - 1));
+        unsigned mask = unsigned(_mm_movemask_epi8(_mm_and_si128(_mm_cmpeq_epi8(a, first), _mm_cmpeq_epi8(b, end))));
+        while (mask != 0) {
+            const size_t at = i + size_t(__builtin_ctz(mask));
+            if (std::memcmp(h + at + 1, needle + 1, k - 2) == 0) return h + at;
+            work += k;
+            mask &= mask - 1;
+        }
+        if (giveUp(i)) return rest(i + 16);
+    }
+#endif
+    for (; i <= last; ++i) {
+        const void* hit = std::memchr(h + i, needle[0], last + 1 - i);
+        if (hit == nullptr) return nullptr;
+        i = size_t(static_cast<const uint8_t*>(hit) - h);
+        if (h[i + k - 1] == needle[k - 1] && std::memcmp(h + i + 1, needle + 1, k - 2) == 0) return h + i;
+        work += k;
+        if (giveUp(i)) return rest(i + 1);
+    }
+    return nullptr;
+}
 
 }  // namespace
 
@@ -65,11 +113,11 @@ void TRequestBody::Clear()
 int32_t TRequestBody::FindBoundary(int32_t start) const
 {
     // An occurrence counts only if at least one byte follows it: it starts before
-    // FLength - FBoundaryLength. memmem finds the first one in linear time.
+    // FLength - FBoundaryLength, so it lies inside Body[p .. FLength - 2].
     const int64_t p = std::max(start, 0);
     if (FBoundaryLength == 0 || p >= int64_t(FLength) - FBoundaryLength) return -1;
-    const void* hit = ::memmem(FData + p, size_t(FLength - 1 - p), FData, size_t(FBoundaryLength));
-    return hit != nullptr ? int32_t(static_cast<const uint8_t*>(hit) - FData) : -1;
+    const uint8_t* hit = FindBytes(FData + p, size_t(FLength - 1 - p), FData, size_t(FBoundaryLength));
+    return hit != nullptr ? int32_t(hit - FData) : -1;
 }
 
 int32_t TRequestBody::FindQuote(int64_t from) const

@@ -140,6 +140,37 @@ TEST(RequestBody, ScansGiveThePositionsOfTheirByteByByteDefinitions)
     }
 }
 
+TEST(RequestBody, BoundaryScanOfBodiesThatLookLikeBoundariesEverywhere)
+{
+    // Bodies where almost every position starts like the boundary and ends like it: the
+    // scan must still give the first true occurrence (and not take quadratic time).
+    const struct {
+        const char* name;
+        std::string boundary;
+        std::string filler;
+    } kCases[] = {
+        {"first and last bytes match everywhere", "a" + std::string(30, 'b') + "a", "a"},
+        {"a boundary of dashes in dashes", std::string(40, '-') + "X", "-"},
+        {"a short boundary", "--", "-a"},
+        {"long runs of near misses", "-" + std::string(50, 'q') + "-", std::string(49, 'q') + "-"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.name);
+        for (const size_t fill : {size_t(0), size_t(17), size_t(200000)}) {
+            std::string text = c.boundary + "\r\n";
+            while (text.size() < fill) text += c.filler;
+            const size_t at = text.size();
+            text += c.boundary + "\r\n--" + std::string(fill % 7, 'z');
+            const TRequestBody body = BodyOf(text);
+            const int32_t length = int32_t(c.boundary.size());
+            EXPECT_EQ(body.FindBoundary(1), NaiveFindBoundary(text, length, 1));
+            EXPECT_LE(body.FindBoundary(1), int32_t(at));
+            EXPECT_EQ(body.FindBoundary(int32_t(at)), int32_t(at));
+            EXPECT_EQ(body.FindBoundary(int32_t(at) + 1), NaiveFindBoundary(text, length, int32_t(at) + 1));
+        }
+    }
+}
+
 TEST(RequestBody, FileContentsAndTheirEdges)
 {
     const std::string head = "--B\r\nContent-Disposition: form-data; name=\"f\"; filename=\"x.gif\"";
