@@ -133,13 +133,13 @@ int32_t TRequestBody::FindField(std::string_view name) const
     // The first quote at or after the last name scan's start. Name starts only grow, so
     // while it lies at or after the next start it is still the first one there: a body of
     // many boundaries and one far quote is scanned once, not once per part.
-    int32_t quote = -2;
+    int64_t quote = -1;
     for (;;) {
         const int32_t b = FindBoundary(int32_t(p));
         if (b < 0) return -1;
         p = int64_t(b) + FBoundaryLength + kNameOffset;
         if (p + 1 >= FLength) return -1;
-        if (quote != -1 && quote < p + 1) quote = FindQuote(p + 1);
+        if (quote < p + 1) quote = FindQuote(p + 1);
         if (quote < 0) return -1;  // a name without a closing quote: nothing after it can be found
         // The name is Body[p .. quote - 1]; Body[p] itself is never tested, so it has at
         // least one byte and an empty name never matches.
@@ -148,7 +148,7 @@ int32_t TRequestBody::FindField(std::string_view name) const
         bool same = true;
         for (int64_t i = 0; i < length && same; ++i)
             same = FoldAscii(FData[p + i]) == FoldAscii(uint8_t(name[size_t(i)]));
-        if (same) return quote;
+        if (same) return int32_t(quote);
     }
 }
 

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "platform/errors.h"
-#include "platform/stream.h"
 
 namespace quillet {
 
