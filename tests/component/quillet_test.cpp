@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "bodies.h"
 #include "com_client.h"
 #include "platform/com/errorinfo.h"
 
@@ -13,30 +14,6 @@ namespace {
 
 using ::testing::MatchesRegex;
 
-const std::string kWorkedBody =
-    "--XY\r\n"
-    "Content-Disposition: form-data; name=\"title\"\r\n"
-    "\r\n"
-    "Hi\r\n"
-    "--XY\r\n"
-    "Content-Disposition: form-data; name=\"photo\"; filename=\"C:\\p\\a.gif\"\r\n"
-    "Content-Type: image/gif\r\n"
-    "\r\n"
-    "GIF89a\r\n"
-    "--XY--\r\n";
-
-std::string TextPart(const std::string& name, const std::string& value)
-{
-    return "--XY\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
-}
-
-std::string FilePart(const std::string& name, const std::string& fileName, const std::string& content = "data")
-{
-    return "--XY\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" + fileName +
-           "\"\r\nContent-Type: application/octet-stream\r\n\r\n" + content + "\r\n";
-}
-
-const std::string kEnd = "--XY--\r\n";
 
 TEST(Quillet, AnswersTheWorkedBody)
 {

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 
+#include "bodies.h"
 #include "platform/errors.h"
 #include "platform/stream.h"
 
@@ -18,20 +19,6 @@ namespace {
 using ::testing::StrEq;
 using ::testing::ThrowsMessage;
 
-// The worked body: 176 bytes, first line --XY, a text part and a file part.
-std::string WorkedBody()
-{
-    return "--XY\r\n"
-           "Content-Disposition: form-data; name=\"title\"\r\n"
-           "\r\n"
-           "Hi\r\n"
-           "--XY\r\n"
-           "Content-Disposition: form-data; name=\"photo\"; filename=\"C:\\p\\a.gif\"\r\n"
-           "Content-Type: image/gif\r\n"
-           "\r\n"
-           "GIF89a\r\n"
-           "--XY--\r\n";
-}
 
 // The body as the host hands it out, with the count it reports (its size by default).
 TRequestBody BodyOf(const std::string& text, std::optional<int32_t> reportedSize = std::nullopt)
@@ -53,7 +40,7 @@ std::string Content(const TRequestBody& body, const std::string& name, bool* fou
 
 TEST(RequestBody, WorkedLayoutGivesEveryOffset)
 {
-    const std::string text = WorkedBody();
+    const std::string text = test::kWorkedBody;
     ASSERT_EQ(text.size(), 176u);
     const TRequestBody body = BodyOf(text);
     EXPECT_EQ(body.BoundaryLength(), 4);
@@ -210,7 +197,7 @@ TEST(RequestBody, EveryPrefixOfTheWorkedBodyStaysInsideIt)
 {
     // Each prefix is held in a buffer of exactly its size, so the sanitizer sees any read
     // past its end. A prefix answers what its bytes still hold.
-    const std::string text = WorkedBody();
+    const std::string text = test::kWorkedBody;
     for (size_t n = 0; n <= text.size(); ++n) {
         SCOPED_TRACE(n);
         const TRequestBody body = BodyOf(text.substr(0, n));
@@ -232,7 +219,7 @@ TEST(RequestBody, EveryPrefixOfTheWorkedBodyStaysInsideIt)
 
 TEST(RequestBody, TheReportedCountAndTheBytesHeldBothBoundTheScans)
 {
-    const std::string text = WorkedBody();
+    const std::string text = test::kWorkedBody;
     // The host reports fewer bytes than it hands out: the part after the count is not seen.
     EXPECT_EQ(BodyOf(text, 100).FieldText("photo"), "");
     EXPECT_EQ(BodyOf(text, 100).FieldText("title"), "Hi");
@@ -273,7 +260,7 @@ TEST(RequestBody, ManyPartsBeforeOneFarQuoteAreScannedOnce)
 
 TEST(RequestBody, ClearEmptiesTheBody)
 {
-    TRequestBody body = BodyOf(WorkedBody());
+    TRequestBody body = BodyOf(test::kWorkedBody);
     body.Clear();
     EXPECT_EQ(body.BodySize(), 0);
     EXPECT_EQ(body.FieldText("title"), "");
