@@ -259,18 +259,15 @@ TContributorList BuildContributorList(TKernelFunction Kernel, float Radius, int3
 
 namespace {
 
-// Positions past the loaded pixels that vector loads may touch (their weights are 0).
-constexpr size_t kLinePad = 32;
 
-// 16-bit lines: the values are bytes, and 16-bit lanes let the vector unit multiply and
-// add two pairs per step.
+// 16-bit lines: the values are bytes. (The vector loops read the rows directly.)
 struct TChannelLines {
     std::vector<int16_t> Red, Green, Blue;
     int32_t Loaded = 0;
 
     void Reserve(int32_t count)
     {
-        const size_t size = size_t(count) + kLinePad;
+        const auto size = size_t(count);
         if (Red.size() < size) {
             Red.resize(size);
             Green.resize(size);
@@ -368,41 +365,6 @@ void LoadChannelsPortable(int32_t count, ptrdiff_t step, const uint8_t* pixels)
 #ifdef QUILLET_RESAMPLE_AVX2
 #define QUILLET_AVX2 __attribute__((target("avx2")))
 
-// 16 pixels at a time: three byte shuffles per channel gather its bytes out of 48.
-QUILLET_AVX2 void LoadChannelsAvx2(int32_t count, const uint8_t* pixels)
-{
-    const __m128i b0 = _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i b1 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14, -1, -1, -1, -1, -1);
-    const __m128i b2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 1, 4, 7, 10, 13);
-    const __m128i g0 = _mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i g1 = _mm_setr_epi8(-1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1);
-    const __m128i g2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 2, 5, 8, 11, 14);
-    const __m128i r0 = _mm_setr_epi8(2, 5, 8, 11, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i r1 = _mm_setr_epi8(-1, -1, -1, -1, -1, 1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1);
-    const __m128i r2 = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, -1, -1, -1, -1, 0, 3, 6, 9, 12, 15);
-    int16_t* red = tLines.Red.data();
-    int16_t* green = tLines.Green.data();
-    int16_t* blue = tLines.Blue.data();
-    for (int32_t k = 0;;) {
-        if (k + 16 > count) k = count - 16;  // the last block overlaps rather than runs past the pixels
-        const uint8_t* p = pixels + 3 * size_t(k);
-        const __m128i v0 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i v1 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16));
-        const __m128i v2 = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 32));
-        const __m128i b = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, b0), _mm_shuffle_epi8(v1, b1)),
-                                       _mm_shuffle_epi8(v2, b2));
-        const __m128i g = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, g0), _mm_shuffle_epi8(v1, g1)),
-                                       _mm_shuffle_epi8(v2, g2));
-        const __m128i r = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(v0, r0), _mm_shuffle_epi8(v1, r1)),
-                                       _mm_shuffle_epi8(v2, r2));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(blue + k), _mm256_cvtepu8_epi16(b));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(green + k), _mm256_cvtepu8_epi16(g));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(red + k), _mm256_cvtepu8_epi16(r));
-        k += 16;
-        if (k >= count) break;
-    }
-}
-
 QUILLET_AVX2 inline __m256i Load256(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
 
 // Eight sums divided as DivideToByte does (shiftEven and shiftOdd: 64-bit shift counts of
@@ -419,6 +381,17 @@ QUILLET_AVX2 inline __m256i DivideAvx2(__m256i n, __m256i multiplier, __m256i sh
     q = _mm256_sub_epi32(_mm256_xor_si256(q, negative), negative);
     return _mm256_blendv_epi8(q, _mm256_srli_epi32(n, 8), zero);
 }
+
+// The same with one divisor for all eight lanes (multiplier: m in each 64-bit lane).
+QUILLET_AVX2 inline __m256i DivideUniformAvx2(__m256i n, const TDivisor& d, __m256i multiplier, __m128i shift)
+{
+    if (d.Zero) return _mm256_srli_epi32(n, 8);
+    const __m256i magnitude = _mm256_abs_epi32(n);
+    const __m256i even = _mm256_srl_epi64(_mm256_mul_epu32(magnitude, multiplier), shift);
+    const __m256i odd = _mm256_srl_epi64(_mm256_mul_epu32(_mm256_srli_epi64(magnitude, 32), multiplier), shift);
+    const __m256i q = _mm256_sign_epi32(_mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA), n);
+    return d.Negative ? _mm256_sub_epi32(_mm256_setzero_si256(), q) : q;
+}
 #endif
 
 }  // namespace
@@ -427,12 +400,6 @@ void LoadChannels(int32_t Count, ptrdiff_t Step, const uint8_t* Pixels)
 {
     Count = std::max(Count, 0);
     tLines.Reserve(Count);
-#ifdef QUILLET_RESAMPLE_AVX2
-    if (Step == 3 && Count >= 16 && UseAvx2()) {
-        LoadChannelsAvx2(Count, Pixels);
-        return;
-    }
-#endif
     LoadChannelsPortable(Count, Step, Pixels);
 }
 
@@ -489,11 +456,9 @@ public:
         const int32_t span = high - low + 1;
 #ifdef QUILLET_RESAMPLE_AVX2
         if (UseAvx2()) {
-            Plan(block);
-            for (int y = 0; y < FSource.Height(); ++y) {
-                LoadChannels(span, 3, FSource.ScanLine(y) + 3 * size_t(low));
-                RowAvx2(block, FTarget.ScanLine(y) + 3 * size_t(block.First));
-            }
+            Plan(block, low);
+            for (int y = 0; y < FSource.Height(); ++y)
+                RowAvx2(block, FSource.ScanLine(y) + 3 * size_t(low), FTarget.ScanLine(y) + 3 * size_t(block.First));
             return;
         }
 #endif
@@ -506,17 +471,64 @@ public:
 
 private:
 #ifdef QUILLET_RESAMPLE_AVX2
-    // Each target pixel's weights laid out densely over the pixels from its lowest to its
-    // highest contributor (a pixel named twice gets the sum of its weights, zeros fill the
-    // gaps), in chunks of 16 for 16-lane multiply-adds; division parameters per output
-    // byte, padded to a multiple of 8 lanes.
-    void Plan(const TContributorBlock& block)
+    // The vector loop reads each target pixel's source pixels straight from the row, four
+    // at a time: a 16-byte load spread by one shuffle into the words Bp Bp+1 Gp Gp+1 Rp
+    // Rp+1 0 0 | Bp+2 Bp+3 ..., so that one 16-bit multiply-add weighs four pixels in all
+    // three channels. Its weights are laid out alike from its lowest contributor on:
+    // w0 w1 w0 w1 w0 w1 0 0 | w2 w3 w2 w3 w2 w3 0 0, a pixel named twice with the sum of its
+    // weights, zeros in the gaps. Every target gets the same number of chunks (a loop that
+    // always runs as often is unrolled, or at least predicts well) unless that would more
+    // than double the work. A target whose loads would pass the end of the row is summed
+    // from its contributors.
+    // Division parameters per output byte, padded to a multiple of 8 lanes.
+    void Plan(const TContributorBlock& block, int32_t low)
     {
         const auto count = size_t(block.Count);
         FStart.assign(count, 0);
         FChunks.assign(count, 0);
+        FScalar.clear();
+        size_t exact = 0;
+        int32_t most = 0;
+        for (size_t k = 0; k < count; ++k) {
+            const TContributor* c = block.Entry(int32_t(k));
+            const int32_t n = block.EntryCount(int32_t(k));
+            int32_t first = INT32_MAX, last = -1;
+            for (int32_t t = 0; t < n; ++t) {
+                first = std::min(first, c[t].Pixel);
+                last = std::max(last, c[t].Pixel);
+            }
+            FStart[k] = n == 0 ? 0 : first;
+            FChunks[k] = n == 0 ? 0 : (last - first) / 4 + 1;
+            exact += size_t(FChunks[k]);
+            most = std::max(most, FChunks[k]);
+        }
+        // Loads of a target starting at pixel p end at byte 3 (p + 4 (chunks - 1)) + 16.
+        const int64_t rowBytes = 3 * (int64_t(FSource.Width()) - low);
+        auto fits = [rowBytes](int64_t start, int64_t chunks) { return 3 * (start + 4 * (chunks - 1)) + 16 <= rowBytes; };
+        FFixed = size_t(most) * count <= 2 * exact + count && most <= kMostFixedChunks && fits(0, most) ? most : 0;
         FWeightAt.assign(count, 0);
         FWeights.clear();
+        for (size_t k = 0; k < count; ++k) {
+            const int32_t chunks = FFixed > 0 ? FFixed : FChunks[k];
+            FChunks[k] = chunks;
+            if (chunks > 0 && !fits(FStart[k], chunks)) {
+                // Summed from its contributors instead; the fixed loop reads zeros' worth
+                // at the start of the row for it.
+                FScalar.push_back(int32_t(k));
+                FStart[k] = 0;
+                FChunks[k] = FFixed;
+            }
+            FWeightAt[k] = FWeights.size();
+            FWeights.resize(FWeights.size() + 16 * size_t(FChunks[k]), 0);
+            int16_t* w = FWeights.data() + FWeightAt[k];
+            const TContributor* c = block.Entry(int32_t(k));
+            const bool scalar = !FScalar.empty() && FScalar.back() == int32_t(k);
+            for (int32_t t = 0; !scalar && t < block.EntryCount(int32_t(k)); ++t) {
+                const int32_t p = c[t].Pixel - FStart[k];
+                int16_t* at = w + 16 * (p / 4) + 8 * ((p % 4) / 2) + p % 2;
+                for (int channel = 0; channel < 3; ++channel) at[2 * channel] = int16_t(at[2 * channel] + c[t].Weight);
+            }
+        }
         FLanes = 3 * count;
         const size_t padded = (FLanes + 7) / 8 * 8;
         FMultiplier.assign(padded, 0);
@@ -526,21 +538,7 @@ private:
         FZero.assign(padded, 0);
         FSums.assign(padded + 1, 0);
         for (size_t k = 0; k < count; ++k) {
-            const TContributor* c = block.Entry(int32_t(k));
-            const int32_t n = block.EntryCount(int32_t(k));
-            int32_t low = INT32_MAX, high = -1;
-            for (int32_t t = 0; t < n; ++t) {
-                low = std::min(low, c[t].Pixel);
-                high = std::max(high, c[t].Pixel);
-            }
-            const int32_t chunks = n == 0 ? 0 : (high - low + 16) / 16;
-            FStart[k] = n == 0 ? 0 : low;
-            FChunks[k] = chunks;
-            FWeightAt[k] = FWeights.size();
-            FWeights.resize(FWeights.size() + 16 * size_t(chunks), 0);
-            int16_t* w = FWeights.data() + FWeightAt[k];
-            for (int32_t t = 0; t < n; ++t) w[c[t].Pixel - low] = int16_t(w[c[t].Pixel - low] + c[t].Weight);
-            const TDivisor d = MakeDivisor(WeightSum(c, n));
+            const TDivisor d = MakeDivisor(WeightSum(block.Entry(int32_t(k)), block.EntryCount(int32_t(k))));
             for (size_t lane = 3 * k; lane < 3 * k + 3; ++lane) {
                 FMultiplier[lane] = d.Multiplier;
                 (lane % 2 == 0 ? FShiftEven : FShiftOdd)[lane / 2] = d.Shift;
@@ -550,25 +548,53 @@ private:
         }
     }
 
-    QUILLET_AVX2 void RowAvx2(const TContributorBlock& block, uint8_t* dest)
+    // The weighted sums of every target pixel of a row, Chunks chunks each (0: as planned).
+    template <int32_t Chunks>
+    QUILLET_AVX2 void Dots(int32_t count, const uint8_t* row, int32_t* sums) const
     {
-        const int16_t* red = tLines.Red.data();
-        const int16_t* green = tLines.Green.data();
-        const int16_t* blue = tLines.Blue.data();
-        int32_t* sums = FSums.data();
-        for (int32_t k = 0; k < block.Count; ++k) {
-            const int16_t* w = FWeights.data() + FWeightAt[size_t(k)];
-            __m256i b = _mm256_setzero_si256(), g = b, r = b;
-            for (int32_t q = 0; q < FChunks[size_t(k)]; ++q, w += 16) {
-                const size_t i = size_t(FStart[size_t(k)]) + 16 * size_t(q);
-                const __m256i wv = Load256(w);
-                b = _mm256_add_epi32(b, _mm256_madd_epi16(Load256(blue + i), wv));
-                g = _mm256_add_epi32(g, _mm256_madd_epi16(Load256(green + i), wv));
-                r = _mm256_add_epi32(r, _mm256_madd_epi16(Load256(red + i), wv));
+        const __m256i spread = _mm256_setr_epi8(0, -1, 3, -1, 1, -1, 4, -1, 2, -1, 5, -1, -1, -1, -1, -1,  //
+                                                6, -1, 9, -1, 7, -1, 10, -1, 8, -1, 11, -1, -1, -1, -1, -1);
+        const int16_t* w = FWeights.data();
+        for (int32_t k = 0; k < count; ++k) {
+            const uint8_t* x = row + 3 * size_t(FStart[size_t(k)]);
+            if (Chunks == 0) w = FWeights.data() + FWeightAt[size_t(k)];
+            const int32_t chunks = Chunks > 0 ? Chunks : FChunks[size_t(k)];
+            __m256i acc = _mm256_setzero_si256();
+            for (int32_t q = 0; q < chunks; ++q, x += 12, w += 16) {
+                const __m256i v = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(x)));
+                acc = _mm256_add_epi32(acc, _mm256_madd_epi16(_mm256_shuffle_epi8(v, spread), Load256(w)));
             }
-            const __m256i all = _mm256_hadd_epi32(_mm256_hadd_epi32(b, g), _mm256_hadd_epi32(r, r));  // b g r r, twice
-            const __m128i total = _mm_add_epi32(_mm256_castsi256_si128(all), _mm256_extracti128_si256(all, 1));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + 3 * k), total);
+            const __m128i total = _mm_add_epi32(_mm256_castsi256_si128(acc), _mm256_extracti128_si256(acc, 1));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(sums + 3 * k), total);  // b g r 0
+        }
+    }
+
+    QUILLET_AVX2 void RowAvx2(const TContributorBlock& block, const uint8_t* row, uint8_t* dest)
+    {
+        int32_t* sums = FSums.data();
+        switch (FFixed) {
+        case 1: Dots<1>(block.Count, row, sums); break;
+        case 2: Dots<2>(block.Count, row, sums); break;
+        case 3: Dots<3>(block.Count, row, sums); break;
+        case 4: Dots<4>(block.Count, row, sums); break;
+        case 5: Dots<5>(block.Count, row, sums); break;
+        case 6: Dots<6>(block.Count, row, sums); break;
+        case 7: Dots<7>(block.Count, row, sums); break;
+        case 8: Dots<8>(block.Count, row, sums); break;
+        default: Dots<0>(block.Count, row, sums); break;
+        }
+        for (const int32_t k : FScalar) {
+            int32_t b = 0, g = 0, r = 0;
+            const TContributor* c = block.Entry(k);
+            for (int32_t t = 0; t < block.EntryCount(k); ++t) {
+                const uint8_t* px = row + 3 * size_t(c[t].Pixel);
+                b += c[t].Weight * px[0];
+                g += c[t].Weight * px[1];
+                r += c[t].Weight * px[2];
+            }
+            sums[3 * k] = b;
+            sums[3 * k + 1] = g;
+            sums[3 * k + 2] = r;
         }
         for (size_t lane = 0; lane < FLanes; lane += 8) {
             const __m256i q = DivideAvx2(Load256(sums + lane), Load256(FMultiplier.data() + lane),
@@ -589,8 +615,10 @@ private:
         }
     }
 
+    static constexpr int32_t kMostFixedChunks = 8;
     size_t FLanes = 0;
-    std::vector<int32_t> FStart, FChunks;
+    int32_t FFixed = 0;  // the chunks of every target when they are the same, else 0
+    std::vector<int32_t> FStart, FChunks, FScalar;
     std::vector<size_t> FWeightAt;
     std::vector<int16_t> FWeights;
     std::vector<uint32_t> FMultiplier;
@@ -648,10 +676,8 @@ private:
     QUILLET_AVX2 void RowAvx2(const TContributor* c, int32_t n, const TDivisor& divisor, uint8_t* dest)
     {
         const __m256i zero = _mm256_setzero_si256();
-        const __m256i multiplier = _mm256_set1_epi32(int32_t(divisor.Multiplier));
-        const __m256i shift = _mm256_set1_epi64x(divisor.Shift);
-        const __m256i negative = _mm256_set1_epi32(divisor.Negative ? -1 : 0);
-        const __m256i zeroMode = _mm256_set1_epi32(divisor.Zero ? -1 : 0);
+        const __m256i multiplier = _mm256_set1_epi64x(divisor.Multiplier);
+        const __m128i shift = _mm_cvtsi32_si128(int(divisor.Shift));
         // Weight pairs for 16-bit multiply-adds over the interleaved bytes of two rows; an
         // odd last row is paired with zeros.
         FPairs.clear();
@@ -673,10 +699,10 @@ private:
                 s2 = _mm256_add_epi32(s2, _mm256_madd_epi16(_mm256_unpacklo_epi8(high, zero), w));
                 s3 = _mm256_add_epi32(s3, _mm256_madd_epi16(_mm256_unpackhi_epi8(high, zero), w));
             }
-            s0 = DivideAvx2(s0, multiplier, shift, shift, negative, zeroMode);
-            s1 = DivideAvx2(s1, multiplier, shift, shift, negative, zeroMode);
-            s2 = DivideAvx2(s2, multiplier, shift, shift, negative, zeroMode);
-            s3 = DivideAvx2(s3, multiplier, shift, shift, negative, zeroMode);
+            s0 = DivideUniformAvx2(s0, divisor, multiplier, shift);
+            s1 = DivideUniformAvx2(s1, divisor, multiplier, shift);
+            s2 = DivideUniformAvx2(s2, divisor, multiplier, shift);
+            s3 = DivideUniformAvx2(s3, divisor, multiplier, shift);
             // The packs undo the lane order of the unpacks above (and clamp to 0 ... 255).
             const __m256i bytes = _mm256_packus_epi16(_mm256_packs_epi32(s0, s1), _mm256_packs_epi32(s2, s3));
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(dest + at), bytes);
