@@ -152,8 +152,6 @@ public:
         FAllZero = FReach >= 0 && FReduce && double(FScale) * 256.0 <= 0.5;
     }
 
-    int32_t Targets() const { return FTargets; }
-
     // Appends the entries from target index first on until a block is full; returns the
     // index after the last one appended.
     int32_t BuildBlock(int32_t first, std::vector<int32_t>& offsets, std::vector<TContributor>& items)
@@ -258,7 +256,6 @@ TContributorList BuildContributorList(TKernelFunction Kernel, float Radius, int3
 // Channel lines and the per-pixel steps.
 
 namespace {
-
 
 // 16-bit lines: the values are bytes. (The vector loops read the rows directly.)
 struct TChannelLines {
@@ -438,8 +435,8 @@ struct TContributorBlock {
 };
 
 // The horizontal pass of one block of target columns over every source row. The block's
-// contributors are rebased onto the span of source pixels they use, which is all that is
-// split into channel lines per row.
+// contributors are rebased onto the span of source pixels they use: only that span is
+// split into channel lines per row (or read by the vector loop).
 class THorizontalPass {
 public:
     THorizontalPass(const TBitmap& source, TBitmap& intermediate) : FSource(source), FTarget(intermediate) {}

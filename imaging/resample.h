@@ -5,7 +5,11 @@
 // Numbers: every value the kernel formulas name (t, a - 1.5, 2 - a, the product inside
 // sinc, each sinc value, the Mitchell numerator) and every kernel result is rounded to a
 // 32-bit float where it is formed; the values they leave unnamed are computed in double
-// precision. The per-pixel work is integer only.
+// precision. The per-pixel work is integer only: the vector loops read bytes straight
+// from the rows (the portable ones split them into 16-bit channel lines), the vertical
+// pass weighs whole rows of the intermediate bitmap rather than columns, and a division
+// by a weight sum is an exact multiply and shift. The sums, and so every result, are the
+// same as plain 32-bit arithmetic gives.
 //
 // Where the plain algorithm has no answer, this resampler defines one:
 // - A target length of 1 from a longer source uses the scale 1 / source length and puts
@@ -18,8 +22,12 @@
 //   kResampleEmptySource. A radius that is not a number raises kResampleBadRadius.
 // - Weights stay small enough for exact 32-bit sums: the absolute weights of one target
 //   pixel may add up to at most 32767 (the seven kernels stay far below), else
-//   kResampleBadWeights. A kernel of unknown reach is evaluated over at most 2^20
-//   positions per target pixel, else kResampleTooWide.
+//   kResampleBadWeights.
+// - Work and memory are bounded whatever the radius: the seven kernels are 0 beyond their
+//   reach, so positions out there are not visited; another kernel is evaluated over at
+//   most 2^20 positions per target pixel and 16 per source and target pixel of a
+//   direction, else kResampleTooWide. Lists are built and applied in blocks of at most
+//   65536 target pixels.
 #pragma once
 
 #include <cstddef>
