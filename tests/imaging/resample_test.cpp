@@ -22,11 +22,11 @@ using ::testing::StrEq;
 using ::testing::ThrowsMessage;
 
 // ---------------------------------------------------------------------------------------
-// A second, deliberately plain implementation of the resampler, written from the
-// description rather than from resample.cpp: no reach clipping, no blocks, 32-bit channel
-// lines, columns loaded with a row step, real divisions. Where the plain description has
-// no answer it follows the documented choices (a one-pixel target looks at the middle of
-// the line; positions outside the line fold again and again).
+// A second, deliberately plain implementation of the resampler, kept apart from
+// resample.cpp: no reach clipping, no blocks, 32-bit channel lines, columns loaded with a
+// row step, real divisions. Where the plain algorithm has no answer it follows the choices
+// resample.h documents (a one-pixel target looks at the middle of the line; positions
+// outside the line fold again and again).
 namespace reference {
 
 float F(double v) { return static_cast<float>(v); }
