@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     } catch (const TPageError& e) {
         if (e.Line() < 1) std::abort();
     }
-    for (size_t start = 0; start < size && start < 64; ++start) {
+    for (size_t start = 0; start < size && start < 8; ++start) {
         const size_t end = FindCodeEnd(text, start);
         if (end != std::string_view::npos && (end < start + 2 || end > size)) std::abort();
     }
