@@ -55,12 +55,12 @@ def picture(path, width, height, kind):
 
 
 class Server:
-    def __init__(self, quillet, root, env):
-        self.log_path = os.path.join(root, "..", "serve.log")
+    def __init__(self, quillet, root, env, *extra, log="serve.log"):
+        self.log_path = os.path.join(root, "..", log)
         self.log = open(self.log_path, "w+")
         self.process = subprocess.Popen(
             [quillet, "serve", "--root", root, "--port", "0", "--max-body", str(MAX_BODY), "--threads", "4",
-             "--timeout", "10"],
+             "--timeout", "10", *extra],
             stderr=self.log, env=env)
         self.url = None
         deadline = time.time() + 20
@@ -113,7 +113,18 @@ def thumbnail_for(body):
     return match and re.sub(r"%([0-9A-F]{2})", lambda m: chr(int(m.group(1), 16)), match.group(1))
 
 
-def upload_checks(server, root, work):
+def pixel_limit_check(quillet, root, env, cat):
+    """--max-pixels reaches the component: a picture above it is refused with its size."""
+    limited = Server(quillet, root, env, "--max-pixels", "1000", log="limited.log")
+    try:
+        status, body, _ = upload(limited, "Too big", cat)
+        check(status == 200 and "Image too large: 320 x 240 pixels" in body,
+              "a picture above --max-pixels is refused: %s" % body[:2000])
+    finally:
+        check(limited.stop() == 0, "the limited server stops cleanly")
+
+
+def upload_checks(server, root, work, quillet, env):
     cat = os.path.join(work, "cat.bmp")
     picture(cat, 320, 240, "BMP")
     status, body, _ = upload(server, "A cat", cat)
@@ -167,7 +178,8 @@ def upload_checks(server, root, work):
         with Image.open(os.path.join(root, "uploads", name)) as image:
             check(image.size == (160, 120), "every concurrent thumbnail is 160 x 120")
     status, body, _ = curl(server.url)
-    check("Concurrent 49" in body or "Concurrent" in body, "the gallery lists earlier uploads")
+    check(body.count("Concurrent ") >= 20, "the gallery lists earlier uploads")
+    pixel_limit_check(quillet, root, env, cat)
     return None
 
 
@@ -182,7 +194,7 @@ def main():
         server = Server(quillet, root, env)
         try:
             server_checks(server)
-            skipped = upload_checks(server, root, work) if registered.returncode == 0 else \
+            skipped = upload_checks(server, root, work, quillet, env) if registered.returncode == 0 else \
                 "quillet register failed: " + (registered.stderr.strip().splitlines() or ["?"])[-1]
         finally:
             code = server.stop()
@@ -190,7 +202,7 @@ def main():
         log = server.text()
         check(re.search(r'"GET / HTTP/1\.1" 200 ', log), "the access log has a line per request")
         check("stopped" in log, "the server says it stopped")
-        leftovers = [n for n in os.listdir(work) if n not in ("site", "registry", "serve.log", "big.bin",
+        leftovers = [n for n in os.listdir(work) if n not in ("site", "registry", "serve.log", "limited.log", "big.bin",
                                                                 "cat.bmp", "wide.jpg", "notes.txt")
                      and not n.startswith("registry")]
         check(not leftovers, "no temporary files left behind: %s" % leftovers)
