@@ -65,6 +65,7 @@ struct TEngine {
     bool Compiled = false;
     bool Ended = false;     // Response.End or Redirect: the page stops, successfully
     bool TimedOut = false;
+    bool MemoryRefused = false;  // an allocation was refused for the page's memory limit
 };
 
 // ---- memory, time and randomness for the engine ----
@@ -74,7 +75,10 @@ constexpr size_t kHeader = 16;  // keeps the engine's blocks 16-byte aligned
 void* Allocate(void* udata, duk_size_t size)
 {
     TEngine* engine = static_cast<TEngine*>(udata);
-    if (size > engine->Options.MemoryLimit - std::min(engine->MemoryUsed, engine->Options.MemoryLimit)) return nullptr;
+    if (size > engine->Options.MemoryLimit - std::min(engine->MemoryUsed, engine->Options.MemoryLimit)) {
+        engine->MemoryRefused = true;
+        return nullptr;
+    }
     char* block = static_cast<char*>(std::malloc(size + kHeader));
     if (block == nullptr) return nullptr;
     std::memcpy(block, &size, sizeof size);
@@ -103,8 +107,10 @@ void* Reallocate(void* udata, void* ptr, duk_size_t size)
     char* block = static_cast<char*>(ptr) - kHeader;
     size_t old;
     std::memcpy(&old, block, sizeof old);
-    if (size > old && size - old > engine->Options.MemoryLimit - std::min(engine->MemoryUsed, engine->Options.MemoryLimit))
+    if (size > old && size - old > engine->Options.MemoryLimit - std::min(engine->MemoryUsed, engine->Options.MemoryLimit)) {
+        engine->MemoryRefused = true;
         return nullptr;
+    }
     char* grown = static_cast<char*>(std::realloc(block, size + kHeader));
     if (grown == nullptr) return nullptr;
     std::memcpy(grown, &size, sizeof size);
@@ -797,6 +803,12 @@ std::optional<TScriptFailure> Execute(TEngine& engine)
         failure.Description = facts.Description;
         const int programLine = engine.Compiled ? engine.LastThrowLine : facts.Line;
         failure.Line = engine.Program->PageLine(programLine);
+        if (engine.MemoryRefused && failure.Description.find("alloc failed") != std::string::npos) {
+            failure.Source = kPageSource;
+            failure.HResult = kEOutOfMemory;
+            failure.Description = "The page needed more than its memory limit of " +
+                                  std::to_string(engine.Options.MemoryLimit >> 20) + " MiB";
+        }
         if (engine.TimedOut) {
             failure.Source = kPageSource;
             failure.HResult = kEFail;
