@@ -21,6 +21,7 @@
 #include <duktape.h>
 
 #include "host/page.h"
+#include "host/utf.h"
 
 namespace quillet::host {
 
@@ -429,7 +430,12 @@ duk_ret_t ResponseWrite(duk_context* ctx, TEngine& engine)
     }
     size_t length = 0;
     const char* text = duk_to_lstring(ctx, 0, &length);
-    Append(engine, text, length);
+    if (std::memchr(text, 0xED, length) == nullptr) {
+        Append(engine, text, length);
+    } else {
+        const std::string utf8 = ScriptTextToUtf8(text, length);
+        Append(engine, utf8.data(), utf8.size());
+    }
     return 0;
 }
 

@@ -89,12 +89,42 @@ std::string Utf16ToScriptText(const std::u16string& text)
     for (size_t i = 0; i < text.size(); ++i) {
         const char16_t u = text[i];
         if (u >= 0xD800 && u <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            PutUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (char32_t(text[i + 1]) - 0xDC00));
-            ++i;
+            PutUtf8(out, u);
+            PutUtf8(out, text[++i]);
         } else if (u >= 0xD800 && u <= 0xDFFF) {
             PutUtf8(out, kReplacement);
         } else {
             PutUtf8(out, u);
+        }
+    }
+    return out;
+}
+
+std::string ScriptTextToUtf8(const char* text, size_t length)
+{
+    std::string out;
+    out.reserve(length);
+    // An encoded surrogate: ED A0..BF xx.
+    auto surrogateAt = [&](size_t i) -> int32_t {
+        if (i + 2 >= length || static_cast<unsigned char>(text[i]) != 0xED) return -1;
+        const unsigned char b1 = static_cast<unsigned char>(text[i + 1]), b2 = static_cast<unsigned char>(text[i + 2]);
+        if (b1 < 0xA0 || b1 > 0xBF || !Continuation(b2)) return -1;
+        return 0xD000 | ((b1 & 0x3F) << 6) | (b2 & 0x3F);
+    };
+    size_t i = 0;
+    while (i < length) {
+        const int32_t high = surrogateAt(i);
+        if (high < 0) {
+            out.push_back(text[i++]);
+            continue;
+        }
+        const int32_t low = surrogateAt(i + 3);
+        if (high <= 0xDBFF && low >= 0xDC00) {
+            PutUtf8(out, 0x10000 + ((char32_t(high) - 0xD800) << 10) + (char32_t(low) - 0xDC00));
+            i += 6;
+        } else {
+            PutUtf8(out, kReplacement);
+            i += 3;
         }
     }
     return out;

@@ -122,6 +122,9 @@ TEST(PageRun, WritesTextAndExpressionsInOrder)
     EXPECT_EQ(Output("<%@ Language=\"JScript\" %>a<% var x = 2; %>b<%= x * 3 %>c\n<% Response.Write('d') %>"),
               "ab6c\nd");
     EXPECT_EQ(Output("<%= undefined %>|<%= null %>|<%= 'x' %>|<%= 1.5 %>|<%= true %>"), "||x|1.5|true");
+    // Characters beyond U+FFFF leave as UTF-8, whether the page text or the script made them.
+    EXPECT_EQ(Output("\xF0\x9F\x98\x80<%= '\\ud83d\\ude00' %><%= '\xF0\x9F\x98\x80' %>"),
+              "\xF0\x9F\x98\x80\xF0\x9F\x98\x80\xF0\x9F\x98\x80");
 }
 
 TEST(DispatchBridge, ValuesCrossBothWays)
