@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdarg>
 #include <cstdio>
@@ -63,6 +64,7 @@ struct TExchange {
     bool Begun = false;     // the access handler has seen it
     bool Receiving = false; // a page's body is coming in
     bool TooLarge = false;
+    size_t Declared = 0;    // the body's Content-Length, within the limit
     int Status = 0;
     uint64_t Bytes = 0;
     TResolvedPath Target;
@@ -359,7 +361,7 @@ struct THttpServer::TState {
                     if (end == length || *end != '\0' || errno == ERANGE || length[0] == '-')
                         return QueueStatus(connection, *exchange, 400);
                     if (n > server.FOptions.MaxBody) return QueueStatus(connection, *exchange, 413);
-                    exchange->Request.Body.reserve(size_t(n));
+                    exchange->Declared = size_t(n);
                 }
                 FillRequest(server, connection, *exchange);
                 exchange->Receiving = true;
@@ -380,6 +382,8 @@ struct THttpServer::TState {
                     exchange->Status = 413;
                     return MHD_NO;
                 }
+                // Room for the declared body once its first bytes are here, not before.
+                if (exchange->Request.Body.empty()) exchange->Request.Body.reserve(std::max(exchange->Declared, n));
                 exchange->Request.Body.insert(exchange->Request.Body.end(), uploadData, uploadData + n);
                 return MHD_YES;
             }
