@@ -37,14 +37,6 @@ bool EndsWith(const std::string& s, const char* suffix)
 
 bool IsPage(const std::string& file) { return EndsWith(file, ".asp"); }
 
-int Hex(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 // A regular file or folder below root, by real path; empty when absent or outside.
 std::string RealInside(const std::string& root, const std::string& path)
 {
@@ -111,11 +103,11 @@ TResolvedPath ResolveRequestPath(const std::string& root, const std::string& raw
             path.push_back(rawPath[i]);
             continue;
         }
-        if (i + 2 >= rawPath.size() || Hex(rawPath[i + 1]) < 0 || Hex(rawPath[i + 2]) < 0) {
+        if (i + 2 >= rawPath.size() || HexDigitValue(rawPath[i + 1]) < 0 || HexDigitValue(rawPath[i + 2]) < 0) {
             result.Status = 400;
             return result;
         }
-        path.push_back(char(Hex(rawPath[i + 1]) * 16 + Hex(rawPath[i + 2])));
+        path.push_back(char(HexDigitValue(rawPath[i + 1]) * 16 + HexDigitValue(rawPath[i + 2])));
         i += 2;
     }
     std::string relative;

@@ -9,14 +9,6 @@ namespace {
 
 constexpr char kHostSource[] = "Request";
 
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
 char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 32) : c; }
 
 // A count argument as an integer: numbers are truncated, anything else is refused.
@@ -34,6 +26,14 @@ int64_t CountOf(const TAutoValue& value)
 
 }  // namespace
 
+int HexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
 bool SameText(const std::string& a, const std::string& b)
 {
     if (a.size() != b.size()) return false;
@@ -50,8 +50,8 @@ std::string DecodeFormValue(const std::string& text)
         const char c = text[i];
         if (c == '+') {
             out.push_back(' ');
-        } else if (c == '%' && i + 2 < text.size() && HexDigit(text[i + 1]) >= 0 && HexDigit(text[i + 2]) >= 0) {
-            out.push_back(char(HexDigit(text[i + 1]) * 16 + HexDigit(text[i + 2])));
+        } else if (c == '%' && i + 2 < text.size() && HexDigitValue(text[i + 1]) >= 0 && HexDigitValue(text[i + 2]) >= 0) {
+            out.push_back(char(HexDigitValue(text[i + 1]) * 16 + HexDigitValue(text[i + 2])));
             i += 2;
         } else {
             out.push_back(c);

@@ -46,6 +46,8 @@ struct TPageResponse {
     std::string Body;
 };
 
+/// The value of a hexadecimal digit, or -1.
+int HexDigitValue(char c);
 /// Decodes %XX escapes and '+' as a blank; an invalid escape stands as written.
 std::string DecodeFormValue(const std::string& text);
 
