@@ -1,6 +1,5 @@
 // Automation values to and from VARIANTs, IDispatch objects for the script, and the host's
 // own objects (the scripting context, its Request) as IDispatch objects for components.
-#if __has_include("platform/com/dispatch.h")  // until the automation runtime lands
 #include "host/com_bridge.h"
 
 #include <cmath>
@@ -293,4 +292,3 @@ TAutoValue FromVariant(const VARIANT& value)
 }
 
 }  // namespace quillet::host
-#endif

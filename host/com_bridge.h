@@ -1,7 +1,6 @@
 // The bridge between the page host's automation values and COM: an IDispatch object seen
 // as an IAutoObject (members by name, Invoke with property get, method and put flags), and
 // the host's own objects (the scripting context and its Request) seen as IDispatch.
-#if __has_include("platform/com/dispatch.h")  // until the automation runtime lands
 #pragma once
 
 #include "host/automation.h"
@@ -22,4 +21,3 @@ TVariant ToVariant(const TAutoValue& value);
 TAutoValue FromVariant(const VARIANT& value);
 
 }  // namespace quillet::host
-#endif

@@ -1,7 +1,6 @@
 // Objects by program id: the registry names the class and its library; the library, loaded
 // once per process, hands out a class factory; the factory makes the object, reached
 // through IDispatch.
-#if __has_include("platform/com/dispatch.h")  // until the automation runtime lands
 #include "host/objects.h"
 
 #include <map>
@@ -68,20 +67,3 @@ TAutoObjectRef TRegistryObjectProvider::CreateObject(const std::string& progId)
 }
 
 }  // namespace quillet::host
-#else
-#include "host/objects.h"
-
-namespace quillet::host {
-
-std::string NotRegisteredMessage(const std::string& progId)
-{
-    return "The program id '" + progId + "' is not registered; run 'quillet register' to register the component";
-}
-
-TAutoObjectRef TRegistryObjectProvider::CreateObject(const std::string& progId)
-{
-    throw EAutoError(kClassNotRegistered, "Server.CreateObject", NotRegisteredMessage(progId));
-}
-
-}  // namespace quillet::host
-#endif

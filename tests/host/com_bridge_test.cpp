@@ -1,5 +1,4 @@
 
-#if __has_include("platform/com/dispatch.h")  // until the automation runtime lands
 #include "host/com_bridge.h"
 
 #include <dlfcn.h>
@@ -302,4 +301,3 @@ TEST(ComBridge, TheRegisteredComponentRunsThroughAPage)
 
 }  // namespace
 }  // namespace quillet::host
-#endif
