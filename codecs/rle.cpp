@@ -79,21 +79,47 @@ void TRLADecoder::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSi
 void TPCXRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize)
 {
     const uint8_t* src = Source;
-    const uint8_t* const srcEnd = src + SizeOf(PackedSize);
+    TPCXRun pending;
+    DecodePCXRLE(src, src + SizeOf(PackedSize), Dest, SizeOf(UnpackedSize), pending);
+}
+
+size_t DecodePCXRLE(const uint8_t*& Source, const uint8_t* SourceEnd, uint8_t* Dest, size_t Count, TPCXRun& Pending)
+{
     uint8_t* dst = Dest;
-    uint8_t* const dstEnd = dst + SizeOf(UnpackedSize);
-    while (dst < dstEnd && src < srcEnd) {
-        const uint8_t b = *src++;
-        if (b < 0xC0) {  // a data byte of its own
-            *dst++ = b;
-            continue;
+    uint8_t* const dstEnd = Dest + Count;
+    const size_t carried = std::min<size_t>(Pending.Count, Count);
+    dst = FillBytes(dst, Pending.Value, carried);
+    Pending.Count -= uint32_t(carried);
+    const uint8_t* src = Source;
+    // A byte below 0xC0 is a data byte of its own; 0xC0 and above is a count (its low six
+    // bits) followed by the byte to repeat. Telling them apart without a branch, and writing
+    // short runs and single bytes as one 8-byte store, keeps photo data fast, where both
+    // kinds and all short lengths mix at random. The store may write past the run, never
+    // past Dest: later output overwrites those bytes, unless the coded bytes end first.
+    while (dst < dstEnd && SourceEnd - src >= 2) {
+        const uint8_t b = src[0];
+        const bool run = b >= 0xC0;
+        const uint8_t value = run ? src[1] : b;
+        const size_t n = run ? size_t(b & 0x3F) : 1;
+        src += 1 + size_t(run);
+        if (dstEnd - dst >= 8) {
+            const uint64_t pattern = 0x0101010101010101ull * value;
+            std::memcpy(dst, &pattern, 8);
+            if (n <= 8) {
+                dst += n;
+                continue;
+            }
         }
-        if (src == srcEnd) return;  // the run's byte is missing
-        // 0xC0 has a count of zero: nothing written, both bytes used. A run never writes
-        // more than remains to be produced.
-        const size_t n = std::min(size_t(b & 0x3F), size_t(dstEnd - dst));
-        dst = FillBytes(dst, *src++, n);
+        // 0xC0 has a count of zero: nothing written, both bytes used. A run never writes past
+        // Count; what is left of it goes on in the next call.
+        const size_t room = size_t(dstEnd - dst);
+        dst = FillBytes(dst, value, std::min(n, room));
+        if (n > room) Pending = {uint32_t(n - room), value};
     }
+    // The last coded byte: a data byte, or a count whose byte is missing.
+    if (dst < dstEnd && src < SourceEnd && *src < 0xC0) *dst++ = *src++;
+    Source = src;
+    return size_t(dst - Dest);
 }
 
 void TSGIRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize)

@@ -6,7 +6,6 @@
 #include "imaging/readers/pcx.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -31,8 +30,6 @@ constexpr uint8_t kManufacturerScreenCapture = 205;
 constexpr uint8_t kPaletteMarker = 12;
 constexpr int64_t kTrailingPaletteSize = 769;
 constexpr uint16_t kGreyPalette = 2;
-// The most bytes one coded byte pair can stand for.
-constexpr int64_t kLongestRun = 63;
 
 void GreyRamp(TMaxLogPalette& logPalette, int count, int step)
 {
@@ -80,51 +77,49 @@ void TPCXGraphic::ReadImage(TStream& Stream)
     const int height = Height();
 
     const size_t lineBytes = size_t(planes) * bytesPerLine;
-    // Every line of a sound file is about as long as the width, so that the unpacked rows
-    // pass the same limit as the bitmap; lines far longer than the width would ask for far
-    // more memory than the picture needs.
-    CheckSize(bytesPerLine, height);
-    auto coded = std::make_unique_for_overwrite<uint8_t[]>(size_t(remaining));
-    Stream.ReadBuffer(coded.get(), remaining);
-    const uint8_t* pixels = coded.get();
-    size_t held = size_t(remaining);
-    std::unique_ptr<uint8_t, decltype(&std::free)> unpacked(nullptr, &std::free);
-    if (encoding == 1) {
-        // Rows past what the coded bytes can produce stay zero; the buffer is no larger.
-        held = size_t(std::min<int64_t>(int64_t(lineBytes) * height, remaining * kLongestRun));
-        // calloc: fresh zero pages, written once by the decoder.
-        unpacked.reset(static_cast<uint8_t*>(std::calloc(std::max<size_t>(held, 1), 1)));
-        if (!unpacked) throw Exception(kOutOfMemory);
-        const uint8_t* source = coded.get();
-        TPCXRLE decoder;
-        decoder.Decode(source, unpacked.get(), int32_t(std::min<int64_t>(remaining, INT32_MAX)),
-                       int32_t(std::min<size_t>(held, INT32_MAX)));
-        coded.reset();
-        pixels = unpacked.get();
-    }
+    auto data = std::make_unique_for_overwrite<uint8_t[]>(size_t(remaining));
+    Stream.ReadBuffer(data.get(), remaining);
     if (width <= 0 || height <= 0) return;
 
-    // Each plane of a row supplies at most bytes-per-line bytes, and only as many as the
-    // data holds: uncoded data shorter than the rows, coded data that ends early and lines
-    // shorter than the width all leave the pixels they do not reach zero.
+    // Run-length data is unpacked one row at a time into a line buffer (a run may go on
+    // into the next row); uncoded rows are used where they lie. Each plane of a row
+    // supplies at most bytes-per-line bytes, and only as many as the data holds: uncoded
+    // data shorter than the rows, coded data that ends early and lines shorter than the
+    // width all leave the pixels they do not reach zero, and the rows after the data ends
+    // are not visited.
+    const bool coded = encoding == 1;
+    const uint8_t* source = data.get();
+    const uint8_t* const sourceEnd = data.get() + remaining;
+    TPCXRun pending;
+    std::vector<uint8_t> line(coded ? lineBytes : 0);
     const size_t planeBytes = PixelFormat() == TPixelFormat::pf8bit || PixelFormat() == TPixelFormat::pf24bit
                                   ? size_t(width)
                                   : (size_t(width) + 7) / 8;
     const size_t usable = std::min<size_t>(planeBytes, bytesPerLine);
     std::vector<uint8_t> scratch(planeBytes * planes);
     for (int y = 0; y < height; ++y) {
-        const size_t rowStart = size_t(y) * lineBytes;
-        const size_t rowHeld = rowStart < held ? std::min(lineBytes, held - rowStart) : 0;
+        const uint8_t* lineData;
+        size_t rowHeld;
+        if (coded) {
+            rowHeld = DecodePCXRLE(source, sourceEnd, line.data(), lineBytes, pending);
+            lineData = line.data();
+        } else {
+            const size_t rowStart = size_t(y) * lineBytes;
+            if (rowStart >= size_t(remaining)) break;
+            rowHeld = std::min(lineBytes, size_t(remaining) - rowStart);
+            lineData = data.get() + rowStart;
+        }
+        if (rowHeld == 0) break;
         // The planes of this row, each planeBytes long.
         const uint8_t* plane[4];
         if (usable == planeBytes && rowHeld == lineBytes) {
-            for (int p = 0; p < planes; ++p) plane[p] = pixels + rowStart + size_t(p) * bytesPerLine;
+            for (int p = 0; p < planes; ++p) plane[p] = lineData + size_t(p) * bytesPerLine;
         } else {
             std::fill(scratch.begin(), scratch.end(), 0);
             for (int p = 0; p < planes; ++p) {
                 const size_t from = size_t(p) * bytesPerLine;
                 const size_t k = from < rowHeld ? std::min(usable, rowHeld - from) : 0;
-                if (k > 0) std::memcpy(scratch.data() + size_t(p) * planeBytes, pixels + rowStart + from, k);
+                if (k > 0) std::memcpy(scratch.data() + size_t(p) * planeBytes, lineData + from, k);
                 plane[p] = scratch.data() + size_t(p) * planeBytes;
             }
         }
