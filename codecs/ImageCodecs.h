@@ -36,7 +36,7 @@ public:
 };
 
 /// ZSoft PCX: ends when UnpackedSize bytes are produced, or when the PackedSize coded bytes
-/// run out first; up to 7 bytes after the output may then have been written, the rest of
+/// run out first; up to 8 bytes after the output may then have been written, the rest of
 /// Dest is left as it was.
 class TPCXRLE : public TDecoder {
 public:
@@ -52,7 +52,7 @@ struct TPCXRun {
 /// Unpacks PCX coded bytes from Source (readable up to SourceEnd) into the next Count bytes
 /// of an image that is decoded a piece at a time, row by row: Source moves past the bytes
 /// used, and a run that reaches past Count is kept in Pending and continues in the next
-/// call. Returns the bytes produced: Count, or fewer when the coded bytes ran out (up to 7
+/// call. Returns the bytes produced: Count, or fewer when the coded bytes ran out (up to 8
 /// bytes after them may then have been written). TPCXRLE's Decode is one such call.
 size_t DecodePCXRLE(const uint8_t*& Source, const uint8_t* SourceEnd, uint8_t* Dest, size_t Count, TPCXRun& Pending);
 

@@ -92,26 +92,46 @@ size_t DecodePCXRLE(const uint8_t*& Source, const uint8_t* SourceEnd, uint8_t* D
     Pending.Count -= uint32_t(carried);
     const uint8_t* src = Source;
     // A byte below 0xC0 is a data byte of its own; 0xC0 and above is a count (its low six
-    // bits) followed by the byte to repeat. Telling them apart without a branch, and writing
-    // short runs and single bytes as one 8-byte store, keeps photo data fast, where both
-    // kinds and all short lengths mix at random. The store may write past the run, never
-    // past Dest: later output overwrites those bytes, unless the coded bytes end first.
+    // bits) followed by the byte to repeat. In photo data both kinds mix at random, so the
+    // fast loop takes the data bytes eight at a time up to the next count, then that run,
+    // writing whole 8-byte words where it can. Those stores may write a little past the
+    // output, never past Dest: later output overwrites those bytes, unless the coded bytes
+    // end first. The fast loop keeps room for the longest run.
+    constexpr uint64_t kHighBits = 0x8080808080808080ull;
+    while (dstEnd - dst >= 72 && SourceEnd - src >= 16) {
+        uint64_t word;
+        std::memcpy(&word, src, 8);
+        std::memcpy(dst, &word, 8);
+        const uint64_t counts = word & (word << 1) & kHighBits;  // bytes of 0xC0 and above
+        if (counts == 0) {
+            src += 8;
+            dst += 8;
+            continue;
+        }
+        const unsigned k = unsigned(__builtin_ctzll(counts)) / 8;
+        src += k;
+        dst += k;
+        const size_t n = src[0] & 0x3F;
+        const uint64_t pattern = 0x0101010101010101ull * src[1];
+        src += 2;
+        size_t i = 0;
+        do {
+            std::memcpy(dst + i, &pattern, 8);
+        } while ((i += 8) < n);
+        dst += n;  // 0xC0 has a count of zero: nothing written, both bytes used
+    }
+    // The rest one packet at a time, telling the two kinds apart without a branch.
     while (dst < dstEnd && SourceEnd - src >= 2) {
         const uint8_t b = src[0];
         const bool run = b >= 0xC0;
         const uint8_t value = run ? src[1] : b;
         const size_t n = run ? size_t(b & 0x3F) : 1;
         src += 1 + size_t(run);
-        if (dstEnd - dst >= 8) {
-            const uint64_t pattern = 0x0101010101010101ull * value;
-            std::memcpy(dst, &pattern, 8);
-            if (n <= 8) {
-                dst += n;
-                continue;
-            }
+        if (n == 1) {
+            *dst++ = value;
+            continue;
         }
-        // 0xC0 has a count of zero: nothing written, both bytes used. A run never writes past
-        // Count; what is left of it goes on in the next call.
+        // A run never writes past Count; what is left of it goes on in the next call.
         const size_t room = size_t(dstEnd - dst);
         dst = FillBytes(dst, value, std::min(n, room));
         if (n > room) Pending = {uint32_t(n - room), value};

@@ -30,6 +30,8 @@ constexpr uint8_t kManufacturerScreenCapture = 205;
 constexpr uint8_t kPaletteMarker = 12;
 constexpr int64_t kTrailingPaletteSize = 769;
 constexpr uint16_t kGreyPalette = 2;
+// Coded rows are unpacked from a window of the stream this long.
+constexpr size_t kReadAhead = 256 * 1024;
 
 void GreyRamp(TMaxLogPalette& logPalette, int count, int step)
 {
@@ -76,40 +78,52 @@ void TPCXGraphic::ReadImage(TStream& Stream)
     const int width = Width();
     const int height = Height();
 
-    const size_t lineBytes = size_t(planes) * bytesPerLine;
-    auto data = std::make_unique_for_overwrite<uint8_t[]>(size_t(remaining));
-    Stream.ReadBuffer(data.get(), remaining);
     if (width <= 0 || height <= 0) return;
 
-    // Run-length data is unpacked one row at a time into a line buffer (a run may go on
-    // into the next row); uncoded rows are used where they lie. Each plane of a row
-    // supplies at most bytes-per-line bytes, and only as many as the data holds: uncoded
-    // data shorter than the rows, coded data that ends early and lines shorter than the
-    // width all leave the pixels they do not reach zero, and the rows after the data ends
-    // are not visited.
+    // The rows are read one at a time: uncoded ones straight into a line buffer, coded
+    // ones unpacked into it from a read-ahead window (a run may go on into the next row).
+    // Each plane of a row supplies at most bytes-per-line bytes, and only as many as the
+    // data holds: uncoded data shorter than the rows, coded data that ends early and lines
+    // shorter than the width all leave the pixels they do not reach zero, and the rows
+    // after the data ends are not visited.
+    const size_t lineBytes = size_t(planes) * bytesPerLine;
     const bool coded = encoding == 1;
-    const uint8_t* source = data.get();
-    const uint8_t* const sourceEnd = data.get() + remaining;
+    std::vector<uint8_t> line(lineBytes);
+    std::vector<uint8_t> window(coded ? kReadAhead : 0);
+    size_t held = 0;  // bytes in the window
+    size_t next = 0;  // the first of them not used yet
+    auto refill = [&] {
+        std::memmove(window.data(), window.data() + next, held - next);
+        held -= next;
+        next = 0;
+        const size_t count = size_t(std::min<int64_t>(int64_t(window.size() - held), remaining));
+        Stream.ReadBuffer(window.data() + held, int64_t(count));
+        held += count;
+        remaining -= int64_t(count);
+        return count > 0;
+    };
     TPCXRun pending;
-    std::vector<uint8_t> line(coded ? lineBytes : 0);
     const size_t planeBytes = PixelFormat() == TPixelFormat::pf8bit || PixelFormat() == TPixelFormat::pf24bit
                                   ? size_t(width)
                                   : (size_t(width) + 7) / 8;
     const size_t usable = std::min<size_t>(planeBytes, bytesPerLine);
     std::vector<uint8_t> scratch(planeBytes * planes);
     for (int y = 0; y < height; ++y) {
-        const uint8_t* lineData;
-        size_t rowHeld;
+        size_t rowHeld = 0;
         if (coded) {
-            rowHeld = DecodePCXRLE(source, sourceEnd, line.data(), lineBytes, pending);
-            lineData = line.data();
+            for (;;) {
+                const uint8_t* source = window.data() + next;
+                rowHeld += DecodePCXRLE(source, window.data() + held, line.data() + rowHeld, lineBytes - rowHeld, pending);
+                next = size_t(source - window.data());
+                if (rowHeld == lineBytes || !refill()) break;
+            }
         } else {
-            const size_t rowStart = size_t(y) * lineBytes;
-            if (rowStart >= size_t(remaining)) break;
-            rowHeld = std::min(lineBytes, size_t(remaining) - rowStart);
-            lineData = data.get() + rowStart;
+            rowHeld = size_t(std::min<int64_t>(int64_t(lineBytes), remaining));
+            Stream.ReadBuffer(line.data(), int64_t(rowHeld));
+            remaining -= int64_t(rowHeld);
         }
         if (rowHeld == 0) break;
+        const uint8_t* lineData = line.data();
         // The planes of this row, each planeBytes long.
         const uint8_t* plane[4];
         if (usable == planeBytes && rowHeld == lineBytes) {
