@@ -236,8 +236,10 @@ void Run(int width, int height, int runs, const std::string& folder)
         double fastest = -1;
         for (const double peer : {stb, pillow})
             if (peer >= 0 && (fastest < 0 || peer < fastest)) fastest = peer;
-        std::printf("  %-18s %10zu %9.2f ms  %s  %s  %s\n", f.name, f.data.size(), quillet, Cell(stb, quillet).c_str(),
-                    Cell(pillow, quillet).c_str(), fastest < 0 ? "-" : (std::to_string(fastest / quillet).substr(0, 4)).c_str());
+        std::printf("  %-18s %10zu %9.2f ms  %s  %s  ", f.name, f.data.size(), quillet, Cell(stb, quillet).c_str(),
+                    Cell(pillow, quillet).c_str());
+        if (fastest < 0) std::printf("-\n");
+        else std::printf("%.2f\n", fastest / quillet);
     }
 }
 
