@@ -81,7 +81,7 @@ void TPCXGraphic::ReadImage(TStream& Stream)
     if (width <= 0 || height <= 0) return;
 
     // The rows are read one at a time: uncoded ones straight into a line buffer, coded
-    // ones unpacked into it from a read-ahead window (a run may go on into the next row).
+    // ones unpacked into it (a run may go on into the next row).
     // Each plane of a row supplies at most bytes-per-line bytes, and only as many as the
     // data holds: uncoded data shorter than the rows, coded data that ends early and lines
     // shorter than the width all leave the pixels they do not reach zero, and the rows
@@ -89,10 +89,19 @@ void TPCXGraphic::ReadImage(TStream& Stream)
     const size_t lineBytes = size_t(planes) * bytesPerLine;
     const bool coded = encoding == 1;
     std::vector<uint8_t> line(lineBytes);
-    std::vector<uint8_t> window(coded ? kReadAhead : 0);
-    size_t held = 0;  // bytes in the window
+    // Coded data in memory is decoded where it lies; otherwise through a window.
+    int64_t available = 0;
+    const uint8_t* const memory = coded ? Stream.MemoryAtPosition(available) : nullptr;
+    std::vector<uint8_t> window(coded && memory == nullptr ? kReadAhead : 0);
+    const uint8_t* const windowData = memory != nullptr ? memory : window.data();
+    size_t held = 0;  // bytes at windowData
     size_t next = 0;  // the first of them not used yet
+    if (memory != nullptr) {
+        held = size_t(std::min(available, remaining));
+        remaining -= int64_t(held);
+    }
     auto refill = [&] {
+        if (memory != nullptr) return false;
         std::memmove(window.data(), window.data() + next, held - next);
         held -= next;
         next = 0;
@@ -112,9 +121,9 @@ void TPCXGraphic::ReadImage(TStream& Stream)
         size_t rowHeld = 0;
         if (coded) {
             for (;;) {
-                const uint8_t* source = window.data() + next;
-                rowHeld += DecodePCXRLE(source, window.data() + held, line.data() + rowHeld, lineBytes - rowHeld, pending);
-                next = size_t(source - window.data());
+                const uint8_t* source = windowData + next;
+                rowHeld += DecodePCXRLE(source, windowData + held, line.data() + rowHeld, lineBytes - rowHeld, pending);
+                next = size_t(source - windowData);
                 if (rowHeld == lineBytes || !refill()) break;
             }
         } else {

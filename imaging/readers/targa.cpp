@@ -182,12 +182,16 @@ void TTargaGraphic::ReadRawRows(TStream& Stream, uint32_t RowBytes, bool TopFirs
 void TTargaGraphic::ReadPackedRows(TStream& Stream, uint32_t RowBytes, uint8_t PixelBits, bool TopFirst)
 {
     if (Stride() < RowBytes) return;  // pixel sizes the decoder does not know write nothing
+    // A stream in memory is decoded where it lies; others through a read-ahead buffer.
+    int64_t available = 0;
+    const uint8_t* const memory = Stream.MemoryAtPosition(available);
     const size_t need = 2 * size_t(RowBytes) + sizeof(TTargaCarry::Bytes);
-    std::vector<uint8_t> buffer(std::max(need, kMinReadAhead));
+    std::vector<uint8_t> buffer(memory != nullptr ? 0 : std::max(need, kMinReadAhead));
+    const uint8_t* const data = memory != nullptr ? memory : buffer.data();
+    size_t held = memory != nullptr ? size_t(available) : 0;  // bytes at data
+    size_t next = 0;                                          // the first of them not used yet
+    bool more = memory == nullptr;
     TTargaCarry carry;
-    size_t held = 0;  // bytes in the buffer
-    size_t next = 0;  // the first byte not used yet
-    bool more = true;
     for (int y = 0; y < Height(); ++y) {
         if (more && held - next < need) {
             std::memmove(buffer.data(), buffer.data() + next, held - next);
@@ -198,9 +202,14 @@ void TTargaGraphic::ReadPackedRows(TStream& Stream, uint32_t RowBytes, uint8_t P
             more = got > 0;
         }
         uint8_t* row = ScanLine(TopFirst ? y : Height() - 1 - y);
-        next += size_t(DecodeTargaRLE(buffer.data() + next, uint32_t(held - next), row, RowBytes, PixelBits, &carry));
+        const auto size = uint32_t(std::min<size_t>(held - next, UINT32_MAX));
+        next += size_t(DecodeTargaRLE(data + next, size, row, RowBytes, PixelBits, &carry));
     }
-    Stream.Seek(-int64_t(held - next), TSeekOrigin::soCurrent);
+    if (memory != nullptr) {
+        Stream.Seek(int64_t(next), TSeekOrigin::soCurrent);
+    } else {
+        Stream.Seek(-int64_t(held - next), TSeekOrigin::soCurrent);
+    }
 }
 
 void TTargaGraphic::WriteImage(TStream& Stream)

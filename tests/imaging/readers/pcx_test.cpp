@@ -239,6 +239,33 @@ TEST(PCXReader, EveryPrefixLoadsOrIsRefused)
     }
 }
 
+// Coded data longer than the reader's window, from a file and from memory: the same rows,
+// with runs that go on across rows and pairs of bytes that the window's end splits (one
+// plain byte, then only runs and escaped bytes, so that every pair starts at an odd offset).
+TEST(PCXReader, FilesAndMemoryLoadAlike)
+{
+    const int width = 400, height = 400;
+    Bytes data{0x01};
+    uint32_t noise = 5;
+    while (data.size() < size_t(width) * height * 3) {
+        noise = noise * 1103515245u + 12345u;
+        data.fill(1 + (noise >> 31), uint8_t(0xC0 | ((noise >> 16) & 0x3F)));
+    }
+    data.resize(size_t(width) * height * 3);
+    const Bytes file = File(Header().Planes(3).Window(0, 0, width - 1, height - 1).BytesPerLine(width), data);
+    ASSERT_GT(file.size(), 520000u);  // more than two windows
+    test::TempDir folder;
+    test::WriteFile(folder / "in.pcx", file);
+    TPCXGraphic fromFile;
+    TFileStream stream(folder / "in.pcx", TFileStream::fmOpenRead);
+    fromFile.ReadImage(stream);
+    const auto fromMemory = Load(file);
+    EXPECT_EQ(Rows(fromFile), Rows(*fromMemory));
+    // The first pixel: blue, green, red from the third, second and first plane.
+    EXPECT_EQ(fromFile.ScanLine(0)[0], data[size_t(2 * width)]);
+    EXPECT_EQ(fromFile.ScanLine(height - 1)[3 * (width - 1) + 2], data[size_t((height - 1) * 3 * width + width - 1)]);
+}
+
 TEST(PCXReader, SavingWritesNothing)
 {
     auto g = Load(File(Header().Planes(3), Bytes{}.fill(12, 5)));

@@ -76,6 +76,18 @@ std::unique_ptr<TTargaGraphic> Load(const Bytes& file, int64_t* endPosition = nu
     return graphic;
 }
 
+// The same through a file stream, which has no memory to decode from in place.
+std::unique_ptr<TTargaGraphic> LoadFromFile(const Bytes& file, int64_t* endPosition = nullptr)
+{
+    test::TempDir folder;
+    test::WriteFile(folder / "in.tga", file);
+    auto graphic = std::make_unique<TTargaGraphic>();
+    TFileStream stream(folder / "in.tga", TFileStream::fmOpenRead);
+    graphic->ReadImage(stream);
+    if (endPosition != nullptr) *endPosition = stream.Position();
+    return graphic;
+}
+
 size_t RowBytes(const TBitmap& bitmap)
 {
     const int bits = BitsPerPixel(bitmap.PixelFormat());
@@ -203,17 +215,19 @@ TEST(TargaReader, PacketsThatRunOnIntoTheNextRowCarryOver)
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
         const Bytes file = header.Build().bytes(c.packets).str("TRAILER");
-        int64_t end = 0;
-        const auto g = Load(file, &end);
-        EXPECT_EQ(Rows(*g), c.rows);
-        EXPECT_EQ(end, int64_t(file.size() - 7));
+        for (const auto load : {Load, LoadFromFile}) {
+            int64_t end = 0;
+            const auto g = load(file, &end);
+            EXPECT_EQ(Rows(*g), c.rows);
+            EXPECT_EQ(end, int64_t(file.size() - 7));
+        }
     }
 }
 
 TEST(TargaReader, WideImagesDecodeAcrossTheReadAhead)
 {
-    // Rows of 3000 24-bit pixels in raw packets of 128, from a stream longer than any
-    // read-ahead: each row starts where the previous one's packets ended.
+    // Rows of 3000 24-bit pixels in raw packets of 128, from a file longer than the
+    // read-ahead and from memory: each row starts where the previous one's packets ended.
     const int width = 3000, height = 40;
     Bytes pixels, coded;
     for (int i = 0; i < width * height * 3; ++i) pixels.u8(unsigned(i * 7 + i / 5));
@@ -222,12 +236,14 @@ TEST(TargaReader, WideImagesDecodeAcrossTheReadAhead)
         const int32_t n = EncodeTargaRLE(pixels.data() + size_t(y) * width * 3, packed.data(), width, 3);
         coded.insert(coded.end(), packed.begin(), packed.begin() + n);
     }
-    int64_t end = 0;
     const Bytes file = Header().Type(10).Width(width).Height(height).Descriptor(0x20).Build().bytes(coded);
-    const auto g = Load(file, &end);
-    for (int y = 0; y < height; ++y)
-        ASSERT_EQ(0, std::memcmp(g->ScanLine(y), pixels.data() + size_t(y) * width * 3, size_t(width) * 3)) << y;
-    EXPECT_EQ(end, int64_t(file.size()));
+    for (const auto load : {Load, LoadFromFile}) {
+        int64_t end = 0;
+        const auto g = load(file, &end);
+        for (int y = 0; y < height; ++y)
+            ASSERT_EQ(0, std::memcmp(g->ScanLine(y), pixels.data() + size_t(y) * width * 3, size_t(width) * 3)) << y;
+        EXPECT_EQ(end, int64_t(file.size()));
+    }
 }
 
 TEST(TargaReader, CutShortFilesAndHugeSizesAreRefused)
