@@ -130,7 +130,9 @@ TEST(FormatTable, SavingWritesEachReadersOwnFormat)
         const TGraphicClass* graphicClass;
         std::string start;  // the first bytes written; empty: nothing at all
     } kCases[] = {
-        {&TPCXGraphic::Class, ""},
+        {&TGIFGraphic::Class, "BM"},      {&TSGIGraphic::Class, "BM"}, {&TAutodeskGraphic::Class, "BM"},
+        {&TPSDGraphic::Class, "BM"},      {&TPPMGraphic::Class, "BM"}, {&TRLAGraphic::Class, "BM"},
+        {&TCUTGraphic::Class, "BM"},      {&TPCXGraphic::Class, ""},   {&TPCDGraphic::Class, ""},
         {&TTargaGraphic::Class, std::string("\0\1\11", 3)},
     };
     for (const auto& c : kCases) {
