@@ -161,21 +161,67 @@ void TRLADecoder::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSi
 void TPCXRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize)
 {
     const uint8_t* src = Source;
-    const uint8_t* const srcEnd = src + SizeOf(PackedSize);
+    TPCXRun pending;
+    DecodePCXRLE(src, src + SizeOf(PackedSize), Dest, SizeOf(UnpackedSize), pending);
+}
+
+size_t DecodePCXRLE(const uint8_t*& Source, const uint8_t* SourceEnd, uint8_t* Dest, size_t Count, TPCXRun& Pending)
+{
     uint8_t* dst = Dest;
-    uint8_t* const dstEnd = dst + SizeOf(UnpackedSize);
-    while (dst < dstEnd && src < srcEnd) {
-        const uint8_t b = *src++;
-        if (b < 0xC0) {  // a data byte of its own
-            *dst++ = b;
+    uint8_t* const dstEnd = Dest + Count;
+    const size_t carried = std::min<size_t>(Pending.Count, Count);
+    dst = FillBytes(dst, Pending.Value, carried);
+    Pending.Count -= uint32_t(carried);
+    const uint8_t* src = Source;
+    // A byte below 0xC0 is a data byte of its own; 0xC0 and above is a count (its low six
+    // bits) followed by the byte to repeat. In photo data both kinds mix at random, so the
+    // fast loop takes the data bytes eight at a time up to the next count, then that run,
+    // writing whole 8-byte words where it can. Those stores may write a little past the
+    // output, never past Dest: later output overwrites those bytes, unless the coded bytes
+    // end first. The fast loop keeps room for the longest run.
+    constexpr uint64_t kHighBits = 0x8080808080808080ull;
+    while (dstEnd - dst >= 72 && SourceEnd - src >= 16) {
+        uint64_t word;
+        std::memcpy(&word, src, 8);
+        std::memcpy(dst, &word, 8);
+        const uint64_t counts = word & (word << 1) & kHighBits;  // bytes of 0xC0 and above
+        if (counts == 0) {
+            src += 8;
+            dst += 8;
             continue;
         }
-        if (src == srcEnd) return;  // the run's byte is missing
-        // 0xC0 has a count of zero: nothing written, both bytes used. A run never writes
-        // more than remains to be produced.
-        const size_t n = std::min(size_t(b & 0x3F), size_t(dstEnd - dst));
-        dst = FillBytes(dst, *src++, n);
+        const unsigned k = unsigned(__builtin_ctzll(counts)) / 8;
+        src += k;
+        dst += k;
+        const size_t n = src[0] & 0x3F;
+        const uint64_t pattern = 0x0101010101010101ull * src[1];
+        src += 2;
+        size_t i = 0;
+        do {
+            std::memcpy(dst + i, &pattern, 8);
+        } while ((i += 8) < n);
+        dst += n;  // 0xC0 has a count of zero: nothing written, both bytes used
     }
+    // The rest one packet at a time, telling the two kinds apart without a branch.
+    while (dst < dstEnd && SourceEnd - src >= 2) {
+        const uint8_t b = src[0];
+        const bool run = b >= 0xC0;
+        const uint8_t value = run ? src[1] : b;
+        const size_t n = run ? size_t(b & 0x3F) : 1;
+        src += 1 + size_t(run);
+        if (n == 1) {
+            *dst++ = value;
+            continue;
+        }
+        // A run never writes past Count; what is left of it goes on in the next call.
+        const size_t room = size_t(dstEnd - dst);
+        dst = FillBytes(dst, value, std::min(n, room));
+        if (n > room) Pending = {uint32_t(n - room), value};
+    }
+    // The last coded byte: a data byte, or a count whose byte is missing.
+    if (dst < dstEnd && src < SourceEnd && *src < 0xC0) *dst++ = *src++;
+    Source = src;
+    return size_t(dst - Dest);
 }
 
 void TSGIRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize)
