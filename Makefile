@@ -2,16 +2,18 @@
 # builds), `make serve` builds, registers the component and serves the default site.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
 JOBS       ?= $(shell nproc)
 SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # Debian packages the build, the tests and the site need.
 PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev libjpeg62-turbo-dev \
-            python3 python3-pil
+            clang libclang-rt-14-dev python3 python3-pil
 # The peers the benchmarks measure Quillet against.
 BENCH_PACKAGES := libstb-dev libgif-dev libtiff-dev imagemagick libvips-tools libjpeg-turbo-progs
 
-.PHONY: all deps bench-deps install-packages build test test-normal test-asan serve bench fuzz clean
+.PHONY: all deps bench-deps install-packages build test test-normal test-asan test-fuzz fuzz-build serve bench fuzz clean
 
 all: build
 
@@ -34,7 +36,19 @@ build: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(BUILD) -j$(JOBS)
 
-test: test-normal test-asan
+test: test-normal test-asan test-fuzz
+
+# Every fuzz target for a few seconds on its seeds, so that CI catches regressions.
+test-fuzz: fuzz-build
+	fuzz/run $(FUZZ_BUILD) 3
+
+fuzz-build: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLET_FUZZ=ON
+	cmake --build $(FUZZ_BUILD) -j$(JOBS) --target fuzz_targets
+
+# Every fuzz target for FUZZ_SECONDS (default 60) each.
+fuzz: fuzz-build
+	fuzz/run $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 test-normal: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
@@ -56,4 +70,4 @@ bench: deps bench-deps
 	bench/run $(BUILD)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(FUZZ_BUILD)

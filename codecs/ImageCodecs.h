@@ -21,32 +21,40 @@ public:
 };
 
 /// PackBits (TIFF compression 32773, Photoshop): ends when PackedSize bytes are used.
+/// A packet cut short by either bound is cut to what fits, and decoding ends there.
 class TPackbitsRLE : public TDecoder {
 public:
     void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
 };
 
-/// Wavefront RLA channel runs: ends when PackedSize bytes are used.
+/// Wavefront RLA channel runs: ends when PackedSize bytes are used. A packet cut short by
+/// either bound is cut to what fits, and decoding ends there.
 class TRLADecoder : public TDecoder {
 public:
     void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
 };
 
-/// ZSoft PCX: ends when UnpackedSize bytes are produced.
+/// ZSoft PCX: ends when UnpackedSize bytes are produced, or when the PackedSize coded bytes
+/// run out first (the rest of Dest is then left as it was).
 class TPCXRLE : public TDecoder {
 public:
     void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
 };
 
-/// SGI run-length rows, 8- or 16-bit samples: ends at a count of 0.
+/// SGI run-length rows, 8- or 16-bit samples: ends at a count of 0. PackedSize is the coded
+/// row's length and UnpackedSize the row buffer's size; a packet cut short by either is
+/// cut to what fits, and decoding ends there.
 class TSGIRLE : public TDecoder {
 public:
     void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
-    uint8_t FBytesPerSample;  ///< 1: 8-bit samples; any other value: 16-bit samples
+    uint8_t FBytesPerSample = 1;  ///< 1: 8-bit samples; any other value: 16-bit samples
 };
 
 /// Dr. Halo CUT lines: skips the 2-byte line length, ends at a control byte of 0 and
-/// leaves Source after it.
+/// leaves Source after it. PackedSize is the number of bytes left in the caller's buffer:
+/// a line that reaches it ends there, with Source at the buffer's end. Output past
+/// UnpackedSize is dropped, but the line is still read to its end marker, so that the next
+/// line starts where it should.
 class TCUTRLE : public TDecoder {
 public:
     void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
@@ -91,10 +99,22 @@ private:
     int32_t FDecodedSize = 0;
 };
 
+/// The part of a Targa packet that ran past the end of a row, kept for the next row.
+struct TTargaCarry {
+    uint8_t Bytes[128 * 4];  ///< one packet's pixels at most
+    uint32_t Start = 0;      ///< the first byte not yet handed out
+    uint32_t End = 0;        ///< one past the last byte held
+};
+
 /// Unpacks Targa packets from Source (SourceSize bytes readable) into Dest until at least
-/// Count bytes are produced; returns the bytes of Source the packets used. PixelBits is 8,
-/// 15, 16, 24 or 32; any other value does nothing and returns 0.
-int32_t DecodeTargaRLE(const uint8_t* Source, uint32_t SourceSize, uint8_t* Dest, uint32_t Count, uint8_t PixelBits);
+/// Count bytes are produced; returns the bytes of Source the packets used, always whole
+/// packets. PixelBits is 8, 15, 16, 24 or 32; any other value does nothing and returns 0.
+/// A packet that runs past Count is counted whole; without Carry the pixels past Count are
+/// dropped, with Carry they are kept there and come first in the next call that gets the
+/// same Carry (packets may cross rows). A packet whose pixel data runs past SourceSize is
+/// not used: decoding ends before it and the rest of Dest is left as it was.
+int32_t DecodeTargaRLE(const uint8_t* Source, uint32_t SourceSize, uint8_t* Dest, uint32_t Count, uint8_t PixelBits,
+                       TTargaCarry* Carry = nullptr);
 
 /// Packs PixelCount pixels of BytesPerPixel (1 to 4) bytes into Targa packets at Dest
 /// (room for twice the row's bytes always suffices); returns the bytes written.
