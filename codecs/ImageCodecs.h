@@ -60,11 +60,12 @@ public:
     void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
 };
 
-/// One string of an LZW decoder's table: every string added to the table is a string
-/// already output followed by one more output byte, so it lies in Dest as Length bytes at
-/// Offset and is copied forward from there instead of being rebuilt through a prefix chain.
+/// One string of an LZW decoder's table. Every string added to the table is a string
+/// already output followed by one more output byte, so it lies in Dest and is copied
+/// forward from there instead of being rebuilt through a prefix chain; a single-byte code
+/// points at its byte in a constant table.
 struct TLZWString {
-    uint32_t Offset;
+    const uint8_t* Data;
     uint32_t Length;
 };
 
@@ -79,7 +80,7 @@ public:
     int32_t DecodedSize() const { return FDecodedSize; }
 
 private:
-    TLZWString FTable[4096] = {};
+    TLZWString FTable[4097] = {};
     int32_t FDecodedSize = 0;
 };
 
@@ -95,7 +96,7 @@ public:
     uint8_t FMinimumCodeSize = 8;  ///< the image data's LZW minimum code size byte
 
 private:
-    TLZWString FTable[4096] = {};
+    TLZWString FTable[4097] = {};
     int32_t FDecodedSize = 0;
 };
 

@@ -80,6 +80,8 @@ std::vector<uint8_t> Samples(uint32_t width, uint32_t height, uint32_t bits, uin
                     row[2 * i + 1] = uint8_t(v >> 8);
                 } else if (bits == 8) {
                     row[i] = uint8_t(smooth + ((state >> 29) & 3));
+                } else if (bits > 16) {
+                    for (uint32_t b = 0; b < bits / 8; ++b) row[i * bits / 8 + b] = uint8_t(state >> (8 * (b % 4)));
                 } else {
                     const uint32_t v = (smooth / 8 + (state >> 30)) & ((1u << bits) - 1);
                     for (uint32_t b = 0; b < bits; ++b)
