@@ -224,12 +224,17 @@ std::optional<Bytes> WriteTiff(const Bytes& rgb, int width, int height, int comp
 
 // --- decoders ----------------------------------------------------------------
 
+// The decoders can hand their pixels out, so that the run checks that Quillet decoded
+// the same pixels as the peer: GIF indices, TIFF blue-green-red rows.
 template <class TReader>
-void QuilletDecode(const Bytes& file)
+void QuilletDecode(const Bytes& file, Bytes* pixels = nullptr)
 {
     TReader reader;
     quillet::TMemoryViewStream stream(file.data(), file.size());
     reader.ReadImage(stream);
+    if (pixels == nullptr) return;
+    const size_t rowBytes = size_t(reader.Width()) * size_t(quillet::BitsPerPixel(reader.PixelFormat())) / 8;
+    for (int y = 0; y < reader.Height(); ++y) pixels->insert(pixels->end(), reader.ScanLine(y), reader.ScanLine(y) + rowBytes);
 }
 
 #ifdef QUILLET_HAVE_GIFLIB
@@ -248,7 +253,7 @@ int GifRead(GifFileType* gif, GifByteType* buffer, int size)
 }
 
 // The first image's indices, as the Quillet reader gives them.
-void GiflibDecode(const Bytes& file)
+void GiflibDecode(const Bytes& file, Bytes* indices = nullptr)
 {
     TGifSource source{&file, 0};
     int error = 0;
@@ -262,6 +267,7 @@ void GiflibDecode(const Bytes& file)
         Bytes pixels(size_t(width) * size_t(height));
         for (int y = 0; y < height; ++y)
             if (DGifGetLine(gif, pixels.data() + size_t(y) * size_t(width), width) != GIF_OK) break;
+        if (indices != nullptr) *indices = std::move(pixels);
         break;
     }
     DGifCloseFile(gif, &error);
@@ -281,7 +287,7 @@ void StbDecode(const Bytes& file)
 
 #ifdef QUILLET_HAVE_LIBTIFF
 // Every strip decoded into one buffer of samples (no conversion to bitmap rows).
-void LibtiffDecode(const Bytes& data)
+void LibtiffDecode(const Bytes& data, Bytes* bgr = nullptr)
 {
     TMemoryFile file{data, 0};
     TIFF* tif = OpenTiff(file, "r");
@@ -290,6 +296,14 @@ void LibtiffDecode(const Bytes& data)
     const uint32_t strips = TIFFNumberOfStrips(tif);
     Bytes pixels(size_t(stripSize) * strips);
     for (uint32_t s = 0; s < strips; ++s) TIFFReadEncodedStrip(tif, s, pixels.data() + size_t(s) * size_t(stripSize), stripSize);
+    if (bgr != nullptr) {
+        uint32_t width = 0, height = 0;
+        TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+        TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+        pixels.resize(size_t(width) * height * 3);
+        for (size_t i = 0; i < pixels.size(); i += 3) std::swap(pixels[i], pixels[i + 2]);
+        *bgr = std::move(pixels);
+    }
     TIFFClose(tif);
 }
 #endif
@@ -414,6 +428,20 @@ int main()
             continue;
         }
         const double quillet = peers["Quillet"];
+        // The same pixels as the peer's own decode?
+        const char* check = "";
+        {
+            Bytes ours, theirs;
+            if (c.Gif) QuilletDecode<quillet::TGIFGraphic>(c.File, &ours);
+            else QuilletDecode<quillet::TTIFFGraphic>(c.File, &ours);
+#ifdef QUILLET_HAVE_GIFLIB
+            if (c.Gif) GiflibDecode(c.File, &theirs);
+#endif
+#ifdef QUILLET_HAVE_LIBTIFF
+            if (!c.Gif) LibtiffDecode(c.File, &theirs);
+#endif
+            if (!theirs.empty()) check = ours == theirs ? "  (same pixels)" : "  PIXELS DIFFER";
+        }
         if (auto it = pillow.find(c.Path); it != pillow.end()) peers["Pillow"] = it->second;
 
         std::printf("%-26s %9zu %10.2f", c.Name.c_str(), c.File.size(), quillet);
@@ -427,7 +455,7 @@ int main()
             }
         }
         if (fastest < 1e30) std::printf(" | %.2f", fastest / quillet);
-        std::printf("\n");
+        std::printf("%s\n", check);
     }
     if (keep == nullptr) std::filesystem::remove_all(folder);
     return 0;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
 #include "codecs/ImageCodecs.h"
 #include "imaging/convert.h"
@@ -84,18 +85,24 @@ size_t ElementSize(uint16_t type)
     }
 }
 
-struct FreeBuffer {
-    void operator()(uint8_t* p) const { std::free(p); }
-};
-using TBuffer = std::unique_ptr<uint8_t, FreeBuffer>;
+// A buffer reused from strip to strip; it only grows, and its bytes are not cleared.
+class TScratch {
+public:
+    uint8_t* Get(uint64_t size)
+    {
+        if (size > FSize) {
+            FData.reset();
+            FData.reset(new (std::nothrow) uint8_t[size_t(size)]);
+            if (!FData) throw Exception(kOutOfMemory);
+            FSize = size;
+        }
+        return FData.get();
+    }
 
-TBuffer AllocateZeroed(uint64_t size)
-{
-    if (size == 0) return nullptr;
-    auto* p = static_cast<uint8_t*>(std::calloc(size_t(size), 1));
-    if (p == nullptr) throw Exception(kOutOfMemory);
-    return TBuffer(p);
-}
+private:
+    std::unique_ptr<uint8_t[]> FData;
+    uint64_t FSize = 0;
+};
 
 uint32_t GetValue(const uint8_t* p, size_t size, bool bigEndian)
 {
@@ -455,11 +462,13 @@ void TTIFFGraphic::ReadImage(TStream& Stream)
     }
 
     std::unique_ptr<TDecoder> decoder;
+    TTIFFLZW* lzw = nullptr;  // the decoder when it is LZW, which tells how much it wrote
     uint64_t expansion = 0;
     switch (GetTagValue(kCompression, 0) & 0xFFFF) {
     case kNoCompression: break;
     case kLZW:
         decoder = std::make_unique<TTIFFLZW>();
+        lzw = static_cast<TTIFFLZW*>(decoder.get());
         expansion = kLZWExpansion;
         break;
     case kPackBits:
@@ -515,6 +524,7 @@ void TTIFFGraphic::ReadImage(TStream& Stream)
     // share their data cannot make the decoders run on without end.
     uint64_t codedBudget = 4 * uint64_t(std::max<int64_t>(FStreamSize, 0));
     std::vector<uint8_t> group;
+    TScratch codedBuffer, stripBuffer;
     uint32_t y = 0;
     for (uint32_t i = 0; i < stripCount && y < height; ++i) {
         const uint32_t stripRows = std::min(i < rowsPerStrip.size() ? rowsPerStrip[i] : rowsPerStrip.back(), height - y);
@@ -548,14 +558,17 @@ void TTIFFGraphic::ReadImage(TStream& Stream)
         const uint64_t stripSize = rowsWithData * rowLength;
         if (stripSize > uint64_t(INT32_MAX)) throw Exception(Fmt(kImageTooLarge, int(width), int(height)));
         if (rowsWithData > 0) {
-            TBuffer coded = AllocateZeroed(codedSize);
+            uint8_t* const coded = codedBuffer.Get(codedSize);
             Stream.SetPosition(position);
-            const int64_t got = codedSize > 0 ? std::max<int64_t>(Stream.Read(coded.get(), int64_t(codedSize)), 0) : 0;
-            TBuffer strip = AllocateZeroed(stripSize);
-            const uint8_t* source = coded.get();
-            decoder->Decode(source, strip.get(), int32_t(got), int32_t(stripSize));
-            coded.reset();
-            for (uint64_t k = 0; k < rowsWithData; ++k) convertRow(strip.get() + k * rowLength, y + uint32_t(k));
+            const int64_t got = codedSize > 0 ? std::max<int64_t>(Stream.Read(coded, int64_t(codedSize)), 0) : 0;
+            // What the decoder does not produce reads as zero.
+            uint8_t* const strip = stripBuffer.Get(stripSize);
+            if (lzw == nullptr) std::memset(strip, 0, size_t(stripSize));
+            const uint8_t* source = coded;
+            decoder->Decode(source, strip, int32_t(got), int32_t(stripSize));
+            if (lzw != nullptr)
+                std::memset(strip + lzw->DecodedSize(), 0, size_t(stripSize) - size_t(lzw->DecodedSize()));
+            for (uint64_t k = 0; k < rowsWithData; ++k) convertRow(strip + k * rowLength, y + uint32_t(k));
         }
         y += stripRows;
     }
