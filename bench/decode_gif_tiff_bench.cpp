@@ -6,11 +6,11 @@
 // work on a shared machine weighs less); ratios are peer time / Quillet time (above 1:
 // Quillet is faster).
 #include <algorithm>
-#include <ctime>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -49,7 +49,8 @@ double ThreadMs()
 
 // Best time of each decoder over runs rounds; every round runs each decoder once, so that
 // the load of a shared machine falls on all of them alike.
-std::map<std::string, double> BestMs(int runs, const std::vector<std::pair<std::string, std::function<void()>>>& decoders)
+std::map<std::string, double> BestMs(int runs,
+                                     const std::vector<std::pair<std::string, std::function<void()>>>& decoders)
 {
     std::map<std::string, double> best;
     for (const auto& d : decoders) best[d.first] = 1e30;
@@ -94,16 +95,16 @@ struct TQuantised {
 TQuantised Quantise(const Bytes& rgb, int width, int height)
 {
     TQuantised q;
-    q.Palette.resize(768, 0);
+    q.Palette = Bytes(768, 0);
+    const auto setColour = [&](int i, int r, int g, int b) {
+        q.Palette[size_t(3 * i)] = uint8_t(r);
+        q.Palette[size_t(3 * i + 1)] = uint8_t(g);
+        q.Palette[size_t(3 * i + 2)] = uint8_t(b);
+    };
     for (int r = 0; r < 6; ++r)
         for (int g = 0; g < 7; ++g)
-            for (int b = 0; b < 6; ++b) {
-                const int i = (r * 7 + g) * 6 + b;
-                q.Palette[3 * i] = uint8_t(r * 51), q.Palette[3 * i + 1] = uint8_t(g * 255 / 6),
-                                   q.Palette[3 * i + 2] = uint8_t(b * 51);
-            }
-    for (int k = 0; k < 4; ++k) q.Palette[3 * (252 + k)] = q.Palette[3 * (252 + k) + 1] = q.Palette[3 * (252 + k) + 2] =
-                                    uint8_t(64 + 40 * k);
+            for (int b = 0; b < 6; ++b) setColour((r * 7 + g) * 6 + b, r * 51, g * 255 / 6, b * 51);
+    for (int k = 0; k < 4; ++k) setColour(252 + k, 64 + 40 * k, 64 + 40 * k, 64 + 40 * k);
     q.Indices.resize(size_t(width) * size_t(height));
     std::vector<float> error(size_t(width + 2) * 3 * 2, 0.0f);
     for (int y = 0; y < height; ++y) {
@@ -116,7 +117,8 @@ TQuantised Quantise(const Bytes& rgb, int width, int height)
                 c[k] = std::clamp(float(rgb[(size_t(y) * size_t(width) + size_t(x)) * 3 + size_t(k)]) +
                                       current[size_t(x + 1) * 3 + size_t(k)],
                                   0.0f, 255.0f);
-            const int r = int(std::lround(c[0] / 51)), g = int(std::lround(c[1] * 6 / 255)), b = int(std::lround(c[2] / 51));
+            const int r = int(std::lround(c[0] / 51)), g = int(std::lround(c[1] * 6 / 255)),
+                      b = int(std::lround(c[2] / 51));
             const int index = (r * 7 + g) * 6 + b;
             q.Indices[size_t(y) * size_t(width) + size_t(x)] = uint8_t(index);
             for (int k = 0; k < 3; ++k) {
@@ -148,7 +150,8 @@ std::optional<Bytes> WriteGif(const TQuantised& q, int width, int height)
     GifFileType* gif = EGifOpen(&out, GifWrite, &error);
     if (gif == nullptr) return std::nullopt;
     GifColorType colours[256];
-    for (int i = 0; i < 256; ++i) colours[i] = {q.Palette[3 * size_t(i)], q.Palette[3 * size_t(i) + 1], q.Palette[3 * size_t(i) + 2]};
+    for (int i = 0; i < 256; ++i)
+        colours[i] = {q.Palette[3 * size_t(i)], q.Palette[3 * size_t(i) + 1], q.Palette[3 * size_t(i) + 2]};
     ColorMapObject* map = GifMakeMapObject(256, colours);
     bool ok = EGifPutScreenDesc(gif, width, height, 8, 0, map) == GIF_OK &&
               EGifPutImageDesc(gif, 0, 0, width, height, false, nullptr) == GIF_OK;
@@ -189,14 +192,24 @@ toff_t TiffSeek(thandle_t h, toff_t offset, int whence)
     f->Position = base + offset;
     return f->Position;
 }
-int TiffClose(thandle_t) { return 0; }
-toff_t TiffSize(thandle_t h) { return toff_t(static_cast<TMemoryFile*>(h)->Data.size()); }
-int TiffMap(thandle_t, tdata_t*, toff_t*) { return 0; }
+int TiffClose(thandle_t)
+{
+    return 0;
+}
+toff_t TiffSize(thandle_t h)
+{
+    return toff_t(static_cast<TMemoryFile*>(h)->Data.size());
+}
+int TiffMap(thandle_t, tdata_t*, toff_t*)
+{
+    return 0;
+}
 void TiffUnmap(thandle_t, tdata_t, toff_t) {}
 
 TIFF* OpenTiff(TMemoryFile& file, const char* mode)
 {
-    return TIFFClientOpen("memory", mode, &file, TiffRead, TiffWrite, TiffSeek, TiffClose, TiffSize, TiffMap, TiffUnmap);
+    return TIFFClientOpen("memory", mode, &file, TiffRead, TiffWrite, TiffSeek, TiffClose, TiffSize, TiffMap,
+                          TiffUnmap);
 }
 
 std::optional<Bytes> WriteTiff(const Bytes& rgb, int width, int height, int compression, bool predictor)
@@ -215,7 +228,8 @@ std::optional<Bytes> WriteTiff(const Bytes& rgb, int width, int height, int comp
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
     bool ok = true;
     for (int y = 0; ok && y < height; ++y)
-        ok = TIFFWriteScanline(tif, const_cast<uint8_t*>(rgb.data() + size_t(y) * size_t(width) * 3), uint32_t(y), 0) >= 0;
+        ok = TIFFWriteScanline(tif, const_cast<uint8_t*>(rgb.data() + size_t(y) * size_t(width) * 3), uint32_t(y), 0) >=
+             0;
     TIFFClose(tif);
     if (!ok) return std::nullopt;
     return file.Data;
@@ -234,7 +248,8 @@ void QuilletDecode(const Bytes& file, Bytes* pixels = nullptr)
     reader.ReadImage(stream);
     if (pixels == nullptr) return;
     const size_t rowBytes = size_t(reader.Width()) * size_t(quillet::BitsPerPixel(reader.PixelFormat())) / 8;
-    for (int y = 0; y < reader.Height(); ++y) pixels->insert(pixels->end(), reader.ScanLine(y), reader.ScanLine(y) + rowBytes);
+    for (int y = 0; y < reader.Height(); ++y)
+        pixels->insert(pixels->end(), reader.ScanLine(y), reader.ScanLine(y) + rowBytes);
 }
 
 #ifdef QUILLET_HAVE_GIFLIB
@@ -295,7 +310,8 @@ void LibtiffDecode(const Bytes& data, Bytes* bgr = nullptr)
     const tmsize_t stripSize = TIFFStripSize(tif);
     const uint32_t strips = TIFFNumberOfStrips(tif);
     Bytes pixels(size_t(stripSize) * strips);
-    for (uint32_t s = 0; s < strips; ++s) TIFFReadEncodedStrip(tif, s, pixels.data() + size_t(s) * size_t(stripSize), stripSize);
+    for (uint32_t s = 0; s < strips; ++s)
+        TIFFReadEncodedStrip(tif, s, pixels.data() + size_t(s) * size_t(stripSize), stripSize);
     if (bgr != nullptr) {
         uint32_t width = 0, height = 0;
         TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
@@ -393,7 +409,9 @@ int main()
         paths.push_back(cases[i].Path);
     }
 
-    const auto runsFor = [](const TCase& c) { return c.File.size() > 4'000'000 || c.Name.find("3000") != std::string::npos ? 7 : 25; };
+    const auto runsFor = [](const TCase& c) {
+        return c.File.size() > 4'000'000 || c.Name.find("3000") != std::string::npos ? 7 : 25;
+    };
     std::map<std::string, double> pillow;
     {
         std::vector<std::string> big, small;
@@ -432,8 +450,10 @@ int main()
         const char* check = "";
         {
             Bytes ours, theirs;
-            if (c.Gif) QuilletDecode<quillet::TGIFGraphic>(c.File, &ours);
-            else QuilletDecode<quillet::TTIFFGraphic>(c.File, &ours);
+            if (c.Gif)
+                QuilletDecode<quillet::TGIFGraphic>(c.File, &ours);
+            else
+                QuilletDecode<quillet::TTIFFGraphic>(c.File, &ours);
 #ifdef QUILLET_HAVE_GIFLIB
             if (c.Gif) GiflibDecode(c.File, &theirs);
 #endif

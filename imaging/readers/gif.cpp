@@ -102,8 +102,7 @@ void TGIFGraphic::ReadColorTable(TStream& Stream, int Count, TMaxLogPalette& Log
 {
     uint8_t rgb[3 * 256];
     Stream.ReadBuffer(rgb, 3 * Count);
-    for (int i = 0; i < Count; ++i)
-        LogPalette.palPalEntry[i] = {rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2], 0};
+    for (int i = 0; i < Count; ++i) LogPalette.palPalEntry[i] = {rgb[3 * i], rgb[3 * i + 1], rgb[3 * i + 2], 0};
     LogPalette.palNumEntries = uint16_t(Count);
     SetPalette(CreatePalette(LogPalette));
 }

@@ -175,9 +175,7 @@ TRowLayout ChooseLayout(int64_t channels, uint32_t photometric, uint32_t bitsPer
             keep(4);
         }
         break;
-    default:
-        bitmap.SetPixelFormat(TPixelFormat::pfDevice);
-        break;
+    default: bitmap.SetPixelFormat(TPixelFormat::pfDevice); break;
     }
     return layout;
 }
@@ -203,9 +201,154 @@ void SelectSamples(const uint8_t* row, uint8_t* out, uint32_t width, uint32_t bi
     }
 }
 
+// Turns rows of the strip buffer into bitmap rows: predictor, byte order, the samples
+// kept, then the conversion. Nothing it does reaches past the strip row (RowLength()
+// bytes) or the bitmap row.
+class TRowConverter {
+public:
+    TRowConverter(const TRowLayout& layout, uint32_t width, uint32_t bitsPerSample, uint32_t samplesPerPixel,
+                  uint32_t predictorStride, bool swap16)
+        : FLayout(layout),
+          FWidth(width),
+          FBitsPerSample(bitsPerSample),
+          FSamplesPerPixel(samplesPerPixel),
+          FSwap16(swap16)
+    {
+        FRowLength = (uint64_t(width) * bitsPerSample * samplesPerPixel + 7) / 8;
+        FKeptRowLength = layout.Keep ? (uint64_t(width) * layout.Keep * bitsPerSample + 7) / 8 : FRowLength;
+        FSampleCount = width * (layout.Keep ? layout.Keep : samplesPerPixel);
+        FKept.resize(layout.Keep ? size_t(FKeptRowLength) : 0);
+        switch (predictorStride) {
+        case 1: FUndoPredictor = UndoDifferencing1; break;
+        case 3: FUndoPredictor = UndoDifferencing3; break;
+        case 4: FUndoPredictor = UndoDifferencing4; break;
+        default: break;
+        }
+        // The predictor adds bytes one stride apart over stride x (pairs + 1) bytes.
+        if (FUndoPredictor != nullptr && FRowLength >= predictorStride)
+            FPredictorPairs = uint32_t(std::min<uint64_t>(width - 1, FRowLength / predictorStride - 1));
+    }
+
+    uint64_t RowLength() const { return FRowLength; }
+
+    void Convert(uint8_t* source, uint8_t* row, size_t rowBytes)
+    {
+        if (FPredictorPairs > 0) FUndoPredictor(source, FPredictorPairs);
+        if (FSwap16)
+            ByteSwap16Array(source, uint32_t(std::min<uint64_t>(uint64_t(FWidth) * FSamplesPerPixel, FRowLength / 2)));
+        const uint8_t* samples = source;
+        if (FLayout.Keep) {
+            SelectSamples(source, FKept.data(), FWidth, FBitsPerSample, FSamplesPerPixel, FLayout.Keep);
+            samples = FKept.data();
+        }
+        const auto bits = uint8_t(FBitsPerSample);
+        switch (FLayout.Conversion) {
+        case TRowConversion::Copy:
+            std::memcpy(row, samples, size_t(std::min<uint64_t>(FKeptRowLength, rowBytes)));
+            break;
+        case TRowConversion::Grey16: ConvertGrey16Row(samples, row, bits, FSampleCount); break;
+        case TRowConversion::RGB: ConvertRGBRow(samples, row, bits, FSampleCount); break;
+        case TRowConversion::RGBA: ConvertRGBARow(samples, row, bits, FSampleCount); break;
+        case TRowConversion::CMYK: ConvertCMYKRow(samples, row, bits, FSampleCount); break;
+        case TRowConversion::Lab:
+            // Always 8-bit samples: rows of smaller samples would be read past their end.
+            if (FBitsPerSample >= 8) ConvertLabRow(samples, row, bits, FSampleCount);
+            break;
+        }
+    }
+
+private:
+    TRowLayout FLayout;
+    uint32_t FWidth, FBitsPerSample, FSamplesPerPixel;
+    bool FSwap16;
+    uint64_t FRowLength = 0, FKeptRowLength = 0;
+    uint32_t FSampleCount = 0;
+    std::vector<uint8_t> FKept;
+    void (*FUndoPredictor)(void*, uint32_t) = nullptr;
+    uint32_t FPredictorPairs = 0;
+};
+
+// The strips: where each starts, how many coded bytes it has (none listed: up to the end
+// of the file), how many rows it holds (a strip beyond the list takes the last value).
+struct TStrips {
+    std::vector<uint32_t> Offsets, ByteCounts, RowsPerStrip;
+    bool HasByteCounts = false;
+};
+
+// Reads the strips into the bitmap's rows, each strip once, from base (the start of the
+// TIFF data). Rows that a strip's data cannot fill stay as they are (zero).
+void ReadStrips(TStream& stream, int64_t base, int64_t streamSize, const TStrips& strips, TDecoder* decoder,
+                TTIFFLZW* lzw, uint64_t expansion, TRowConverter& converter, TBitmap& bitmap)
+{
+    const uint32_t height = uint32_t(bitmap.Height());
+    const uint64_t rowLength = converter.RowLength();
+    // Coded strips never hold more bytes together than a few times the file: strips that
+    // share their data cannot make the decoder run on without end.
+    uint64_t codedBudget = 4 * uint64_t(std::max<int64_t>(streamSize, 0));
+    std::vector<uint8_t> group;
+    TScratch codedBuffer, stripBuffer;
+    const auto convert = [&](uint8_t* source, uint32_t y) {
+        converter.Convert(source, bitmap.ScanLine(int(y)), bitmap.Stride());
+    };
+
+    uint32_t y = 0;
+    for (size_t i = 0; i < strips.Offsets.size() && y < height; ++i) {
+        const uint32_t perStrip = i < strips.RowsPerStrip.size() ? strips.RowsPerStrip[i] : strips.RowsPerStrip.back();
+        const uint32_t stripRows = std::min(perStrip, height - y);
+        if (stripRows == 0) continue;
+        const int64_t position = base + int64_t(strips.Offsets[i]);
+        const uint64_t available = position < streamSize ? uint64_t(streamSize - position) : 0;
+
+        if (decoder == nullptr) {
+            // Read in groups of rows that stay in the cache while they are converted.
+            const uint64_t rowsWithData = std::min<uint64_t>(stripRows, (available + rowLength - 1) / rowLength);
+            const uint64_t groupRows =
+                std::max<uint64_t>(1, std::min<uint64_t>(rowsWithData, kRowGroupBytes / rowLength));
+            if (group.size() < groupRows * rowLength) group.resize(size_t(groupRows * rowLength));
+            stream.SetPosition(position);
+            for (uint64_t done = 0; done < rowsWithData; done += groupRows) {
+                const uint64_t rows = std::min(groupRows, rowsWithData - done);
+                const int64_t want = int64_t(rows * rowLength);
+                const int64_t got = std::max<int64_t>(stream.Read(group.data(), want), 0);
+                std::memset(group.data() + got, 0, size_t(want - got));
+                for (uint64_t k = 0; k < rows; ++k) convert(group.data() + k * rowLength, y + uint32_t(done + k));
+            }
+            y += stripRows;
+            continue;
+        }
+
+        // A byte count larger than the file is cut to the file. The strip buffer holds no
+        // more rows than the coded bytes can fill.
+        uint64_t codedSize = strips.HasByteCounts ? std::min<uint64_t>(strips.ByteCounts[i], available) : available;
+        codedSize = std::min({codedSize, codedBudget, uint64_t(INT32_MAX)});
+        codedBudget -= codedSize;
+        const uint64_t rowsWithData =
+            std::min<uint64_t>(stripRows, (codedSize * expansion + rowLength - 1) / rowLength);
+        const uint64_t stripSize = rowsWithData * rowLength;
+        if (stripSize > uint64_t(INT32_MAX)) throw Exception(Fmt(kImageTooLarge, bitmap.Width(), bitmap.Height()));
+        if (rowsWithData > 0) {
+            uint8_t* const coded = codedBuffer.Get(codedSize);
+            stream.SetPosition(position);
+            const int64_t got = codedSize > 0 ? std::max<int64_t>(stream.Read(coded, int64_t(codedSize)), 0) : 0;
+            // What the decoder does not produce reads as zero.
+            uint8_t* const strip = stripBuffer.Get(stripSize);
+            if (lzw == nullptr) std::memset(strip, 0, size_t(stripSize));
+            const uint8_t* source = coded;
+            decoder->Decode(source, strip, int32_t(got), int32_t(stripSize));
+            if (lzw != nullptr)
+                std::memset(strip + lzw->DecodedSize(), 0, size_t(stripSize) - size_t(lzw->DecodedSize()));
+            for (uint64_t k = 0; k < rowsWithData; ++k) convert(strip + k * rowLength, y + uint32_t(k));
+        }
+        y += stripRows;
+    }
+}
+
 }  // namespace
 
-TTIFFGraphic::TTIFFGraphic() { SetPixelFormat(TPixelFormat::pf24bit); }
+TTIFFGraphic::TTIFFGraphic()
+{
+    SetPixelFormat(TPixelFormat::pf24bit);
+}
 
 TTIFFGraphic::~TTIFFGraphic() = default;
 
@@ -242,6 +385,12 @@ bool TTIFFGraphic::FindTag(uint16_t Tag, size_t& Index) const
         }
     }
     return found;
+}
+
+bool TTIFFGraphic::HasTag(uint16_t Tag) const
+{
+    size_t i = 0;
+    return FindTag(Tag, i);
 }
 
 uint32_t TTIFFGraphic::GetTagValue(uint16_t Tag, uint32_t Default) const
@@ -290,7 +439,8 @@ void TTIFFGraphic::GetTagValues(TStream& Stream, uint16_t Tag, TCardinalArray& V
     const bool bigEndian = FByteOrder == kBigEndian;
     // Values that fit in the entry's four bytes are stored there, as TIFF prescribes.
     if (uint64_t(e.Count) * size <= 4) {
-        for (uint32_t k = 0; k < e.Count && k < MaxCount; ++k) Values.push_back(GetValue(e.Stored + k * size, size, bigEndian));
+        for (uint32_t k = 0; k < e.Count && k < MaxCount; ++k)
+            Values.push_back(GetValue(e.Stored + k * size, size, bigEndian));
         return;
     }
     // Only the values the file holds are read; a list cut short by the end of the stream
@@ -318,7 +468,8 @@ void TTIFFGraphic::ReadStripTable(TStream& Stream, uint16_t Tag, uint32_t StripC
     if (uint64_t(e.Count) * size <= 4) {
         // StripCount is at most 4 here, or was checked against the file with the offsets.
         Values.assign(StripCount, 0);
-        for (uint32_t k = 0; k < StripCount && k < 4 / size; ++k) Values[k] = GetValue(e.Stored + k * size, size, bigEndian);
+        for (uint32_t k = 0; k < StripCount && k < 4 / size; ++k)
+            Values[k] = GetValue(e.Stored + k * size, size, bigEndian);
         return;
     }
     // The table must lie within the stream (checked before anything is allocated).
@@ -357,7 +508,8 @@ void TTIFFGraphic::MakeTIFFPalette(uint32_t Photometric, uint32_t Bits)
             // The colour map's three groups of 2^b values each; high bytes.
             if (Bits <= 8 && j < (1 << Bits)) {
                 const int n = 1 << Bits;
-                entry = {uint8_t(FColorMap[j] >> 8), uint8_t(FColorMap[n + j] >> 8), uint8_t(FColorMap[2 * n + j] >> 8), 0};
+                entry = {uint8_t(FColorMap[j] >> 8), uint8_t(FColorMap[n + j] >> 8), uint8_t(FColorMap[2 * n + j] >> 8),
+                         0};
             }
             continue;
         default:
@@ -412,17 +564,14 @@ void TTIFFGraphic::ReadImage(TStream& Stream)
     const uint64_t bitsPerPixel = uint64_t(bitsPerSample) * samplesPerPixel;
 
     // Strip tables.
-    TCardinalArray offsets, byteCounts;
-    const bool hasByteCounts = [&] {
-        size_t i = 0;
-        return FindTag(kStripByteCounts, i);
-    }();
+    TStrips strips;
+    strips.HasByteCounts = HasTag(kStripByteCounts);
     if (stripCount > 1) {
-        ReadStripTable(Stream, kStripOffsets, stripCount, offsets);
-        ReadStripTable(Stream, kStripByteCounts, stripCount, byteCounts);
+        ReadStripTable(Stream, kStripOffsets, stripCount, strips.Offsets);
+        ReadStripTable(Stream, kStripByteCounts, stripCount, strips.ByteCounts);
     } else {
-        offsets = {GetTagValue(kStripOffsets, 0)};
-        byteCounts = {GetTagValue(kStripByteCounts, 0)};
+        strips.Offsets = {GetTagValue(kStripOffsets, 0)};
+        strips.ByteCounts = {GetTagValue(kStripByteCounts, 0)};
     }
 
     // Pixel format, row conversion and palette.
@@ -447,19 +596,18 @@ void TTIFFGraphic::ReadImage(TStream& Stream)
     SetWidth(int(width));
     SetHeight(int(height));
 
-    TCardinalArray rowsPerStrip;
+    // One strip takes every row. Several strips without RowsPerStrip share the rows out
+    // evenly.
     if (stripCount == 1)
-        rowsPerStrip = {height};
+        strips.RowsPerStrip = {height};
     else
-        GetTagValues(Stream, kRowsPerStrip, rowsPerStrip, stripCount);
-    if (rowsPerStrip.empty() && stripCount > 0) rowsPerStrip = {uint32_t((uint64_t(height) + stripCount - 1) / stripCount)};
+        GetTagValues(Stream, kRowsPerStrip, strips.RowsPerStrip, stripCount);
+    if (strips.RowsPerStrip.empty() && stripCount > 0)
+        strips.RowsPerStrip = {uint32_t((uint64_t(height) + stripCount - 1) / stripCount)};
 
-    void (*undoPredictor)(void*, uint32_t) = nullptr;
-    uint32_t predictorStride = 1;
-    if (GetTagValue(kPredictor, 0) == 2) {
-        undoPredictor = samplesPerPixel == 3 ? UndoDifferencing3 : samplesPerPixel == 4 ? UndoDifferencing4 : UndoDifferencing1;
+    uint32_t predictorStride = 0;
+    if (GetTagValue(kPredictor, 0) == 2)
         predictorStride = samplesPerPixel == 3 || samplesPerPixel == 4 ? samplesPerPixel : 1;
-    }
 
     std::unique_ptr<TDecoder> decoder;
     TTIFFLZW* lzw = nullptr;  // the decoder when it is LZW, which tells how much it wrote
@@ -480,98 +628,14 @@ void TTIFFGraphic::ReadImage(TStream& Stream)
 
     // Without StripOffsets (a tiled file) there is no strip to read; rows of no bits, or
     // of more bits per pixel than any image uses, cannot be laid out.
-    {
-        size_t i = 0;
-        if (!FindTag(kStripOffsets, i) || stripCount == 0) throw Exception(kInvalidTiff);
-    }
+    if (!HasTag(kStripOffsets) || stripCount == 0) throw Exception(kInvalidTiff);
     if (bitsPerPixel == 0 || bitsPerPixel > 255) throw Exception(kInvalidTiff);
-
-    const uint64_t rowLength = (uint64_t(width) * bitsPerPixel + 7) / 8;
-    const uint64_t keptRowLength = layout.Keep ? (uint64_t(width) * layout.Keep * bitsPerSample + 7) / 8 : rowLength;
-    const uint32_t groupSamples = layout.Keep ? layout.Keep : samplesPerPixel;
+    // The conversions take the sample count of a row as a 32-bit value.
     if (uint64_t(width) * samplesPerPixel > UINT32_MAX) throw Exception(Fmt(kImageTooLarge, int(width), int(height)));
-    std::vector<uint8_t> kept(layout.Keep ? size_t(keptRowLength) : 0);
 
-    // The predictor and the swap touch no byte past the row.
-    const uint32_t predictorPairs = rowLength >= predictorStride ? uint32_t(std::min<uint64_t>(width - 1, rowLength / predictorStride - 1)) : 0;
-    const bool swap16 = bigEndian && bitsPerSample == 16;
-
-    const auto convertRow = [&](uint8_t* source, uint32_t y) {
-        if (undoPredictor != nullptr && predictorPairs > 0) undoPredictor(source, predictorPairs);
-        if (swap16) ByteSwap16Array(source, uint32_t(std::min<uint64_t>(uint64_t(width) * samplesPerPixel, rowLength / 2)));
-        const uint8_t* samples = source;
-        if (layout.Keep) {
-            SelectSamples(source, kept.data(), width, bitsPerSample, samplesPerPixel, layout.Keep);
-            samples = kept.data();
-        }
-        uint8_t* const row = ScanLine(int(y));
-        const uint32_t sampleCount = width * groupSamples;
-        const auto bits = uint8_t(bitsPerSample);
-        switch (layout.Conversion) {
-        case TRowConversion::Copy: std::memcpy(row, samples, size_t(std::min<uint64_t>(keptRowLength, Stride()))); break;
-        case TRowConversion::Grey16: ConvertGrey16Row(samples, row, bits, sampleCount); break;
-        case TRowConversion::RGB: ConvertRGBRow(samples, row, bits, sampleCount); break;
-        case TRowConversion::RGBA: ConvertRGBARow(samples, row, bits, sampleCount); break;
-        case TRowConversion::CMYK: ConvertCMYKRow(samples, row, bits, sampleCount); break;
-        case TRowConversion::Lab:
-            // Always 8-bit samples: rows of smaller samples would be read past their end.
-            if (bitsPerSample >= 8) ConvertLabRow(samples, row, bits, sampleCount);
-            break;
-        }
-    };
-
-    // Coded strips never hold more bytes together than a few times the file: strips that
-    // share their data cannot make the decoders run on without end.
-    uint64_t codedBudget = 4 * uint64_t(std::max<int64_t>(FStreamSize, 0));
-    std::vector<uint8_t> group;
-    TScratch codedBuffer, stripBuffer;
-    uint32_t y = 0;
-    for (uint32_t i = 0; i < stripCount && y < height; ++i) {
-        const uint32_t stripRows = std::min(i < rowsPerStrip.size() ? rowsPerStrip[i] : rowsPerStrip.back(), height - y);
-        if (stripRows == 0) continue;
-        const int64_t position = FBaseOffset + int64_t(offsets[i]);
-        const uint64_t available = position < FStreamSize ? uint64_t(FStreamSize - position) : 0;
-
-        if (!decoder) {
-            // Rows past the end of the file stay as they are (zero).
-            const uint64_t rowsWithData = std::min<uint64_t>(stripRows, (available + rowLength - 1) / rowLength);
-            const uint64_t groupRows = std::max<uint64_t>(1, std::min<uint64_t>(rowsWithData, kRowGroupBytes / rowLength));
-            if (group.size() < groupRows * rowLength) group.resize(size_t(groupRows * rowLength));
-            Stream.SetPosition(position);
-            for (uint64_t done = 0; done < rowsWithData; done += groupRows) {
-                const uint64_t rows = std::min(groupRows, rowsWithData - done);
-                const int64_t want = int64_t(rows * rowLength);
-                const int64_t got = std::max<int64_t>(Stream.Read(group.data(), want), 0);
-                std::memset(group.data() + got, 0, size_t(want - got));
-                for (uint64_t k = 0; k < rows; ++k) convertRow(group.data() + k * rowLength, y + uint32_t(done + k));
-            }
-            y += stripRows;
-            continue;
-        }
-
-        // A byte count larger than the file is cut to the file; without a StripByteCounts
-        // entry the strip runs to the end of the file.
-        uint64_t codedSize = hasByteCounts ? std::min<uint64_t>(byteCounts[i], available) : available;
-        codedSize = std::min({codedSize, codedBudget, uint64_t(INT32_MAX)});
-        codedBudget -= codedSize;
-        const uint64_t rowsWithData = std::min<uint64_t>(stripRows, (codedSize * expansion + rowLength - 1) / rowLength);
-        const uint64_t stripSize = rowsWithData * rowLength;
-        if (stripSize > uint64_t(INT32_MAX)) throw Exception(Fmt(kImageTooLarge, int(width), int(height)));
-        if (rowsWithData > 0) {
-            uint8_t* const coded = codedBuffer.Get(codedSize);
-            Stream.SetPosition(position);
-            const int64_t got = codedSize > 0 ? std::max<int64_t>(Stream.Read(coded, int64_t(codedSize)), 0) : 0;
-            // What the decoder does not produce reads as zero.
-            uint8_t* const strip = stripBuffer.Get(stripSize);
-            if (lzw == nullptr) std::memset(strip, 0, size_t(stripSize));
-            const uint8_t* source = coded;
-            decoder->Decode(source, strip, int32_t(got), int32_t(stripSize));
-            if (lzw != nullptr)
-                std::memset(strip + lzw->DecodedSize(), 0, size_t(stripSize) - size_t(lzw->DecodedSize()));
-            for (uint64_t k = 0; k < rowsWithData; ++k) convertRow(strip + k * rowLength, y + uint32_t(k));
-        }
-        y += stripRows;
-    }
+    TRowConverter converter(layout, width, bitsPerSample, samplesPerPixel, predictorStride,
+                            bigEndian && bitsPerSample == 16);
+    ReadStrips(Stream, FBaseOffset, FStreamSize, strips, decoder.get(), lzw, expansion, converter, *this);
 }
 
 }  // namespace quillet

@@ -38,6 +38,7 @@ private:
 
     void SwapTagEntries();
     bool FindTag(uint16_t Tag, size_t& Index) const;
+    bool HasTag(uint16_t Tag) const;
     uint32_t GetTagValue(uint16_t Tag, uint32_t Default) const;
     uint32_t GetTagCount(uint16_t Tag, uint32_t Default) const;
     void GetTagValues(TStream& Stream, uint16_t Tag, TCardinalArray& Values, uint32_t MaxCount) const;

@@ -93,7 +93,8 @@ TEST(TIFFLZW, WorkedExamples)
         {"single bytes, then the string they added", Codes({256, 65, 66, 258, 257}, 9), {65, 66, 65, 66}},
         {"code equal to the next free code repeats its first byte", Codes({256, 65, 258, 257}, 9), {65, 65, 65}},
         // After the second clear, 258 is undefined again: C then 258 = C C.
-        {"clear empties the table and its first code adds nothing", Codes({256, 65, 66, 256, 67, 258, 257}, 9),
+        {"clear empties the table and its first code adds nothing",
+         Codes({256, 65, 66, 256, 67, 258, 257}, 9),
          {65, 66, 67, 67, 67}},
         {"data without a leading clear code", Codes({65, 66, 258, 257}, 9), {65, 66, 65, 66}},
         {"end code as the first code", Codes({257, 65}, 9), {}},
@@ -117,11 +118,14 @@ TEST(GIFLZW, WorkedExamples)
         // Minimum code size 2: clear 4, end 5, first free code 6, 3-bit codes; adding
         // code 7 widens the codes to 4 bits.
         {"minimum code size 2", 2, Codes({4, 1, 2, 6, 5}, 3), {1, 2, 1, 2}},
-        {"3 bits until code 7 is added, then 4", 2, Codes({4, 1, 2, 3}, 3) + Codes({6, 7, 5}, 4),
+        {"3 bits until code 7 is added, then 4",
+         2,
+         Codes({4, 1, 2, 3}, 3) + Codes({6, 7, 5}, 4),
          {1, 2, 3, 1, 2, 2, 3}},
-        {"code equal to the next free code repeats its first byte", 8, Codes({256, 65, 258, 257}, 9),
-         {65, 65, 65}},
-        {"clear empties the table and its first code adds nothing", 2, Codes({4, 1, 2, 4, 3, 6, 5}, 3),
+        {"code equal to the next free code repeats its first byte", 8, Codes({256, 65, 258, 257}, 9), {65, 65, 65}},
+        {"clear empties the table and its first code adds nothing",
+         2,
+         Codes({4, 1, 2, 4, 3, 6, 5}, 3),
          {1, 2, 3, 3, 3}},
         {"end code as the first code", 8, Codes({257, 65}, 9), {}},
         {"no end code: stops when the bytes are used up", 8, Codes({256, 65, 66}, 9), {65, 66}},
@@ -144,11 +148,9 @@ TEST(LZW, CodeWidthGrowsAtTheBoundaryOfEachScheme)
     // After the clear the first code adds nothing and each later one adds a string; 254
     // codes add 258..510, 255 codes add 258..511.
     const Bytes tiffData = LiteralBytes(254).bytes({65});
-    EXPECT_EQ(UnpackTIFF(PackMsbFirst(Codes({256}, 9) + LiteralCodes(254, 9) + Codes({65, 257}, 10)), 400),
-              tiffData);
+    EXPECT_EQ(UnpackTIFF(PackMsbFirst(Codes({256}, 9) + LiteralCodes(254, 9) + Codes({65, 257}, 10)), 400), tiffData);
     const Bytes gifData = LiteralBytes(255).bytes({65});
-    EXPECT_EQ(UnpackGIF(PackLsbFirst(Codes({256}, 9) + LiteralCodes(255, 9) + Codes({65, 257}, 10)), 8, 400),
-              gifData);
+    EXPECT_EQ(UnpackGIF(PackLsbFirst(Codes({256}, 9) + LiteralCodes(255, 9) + Codes({65, 257}, 10)), 8, 400), gifData);
     // Later boundaries: TIFF 11 bits from 1022, 12 from 2046; GIF from 1023 and 2047.
     EXPECT_EQ(UnpackTIFF(PackMsbFirst(Codes({256}, 9) + LiteralCodes(254, 9) + LiteralCodes(512, 10) +
                                       LiteralCodes(1024, 11) + Codes({65, 257}, 12)),
@@ -173,7 +175,10 @@ TEST(LZW, InvalidCodesRaiseTheSchemesMessageAndKeepTheOutputSoFar)
         {"GIF code above the next free code", false, 2, Codes({4, 1, 7}, 3), {1}},
         // A first code that is not a single byte names a string the data never added.
         {"TIFF first code equal to the next free code", true, 8, Codes({256, 258}, 9), {}},
-        {"TIFF first code after a clear equal to the next free code", true, 8, Codes({256, 65, 66, 256, 258}, 9),
+        {"TIFF first code after a clear equal to the next free code",
+         true,
+         8,
+         Codes({256, 65, 66, 256, 258}, 9),
          {65, 66}},
         {"GIF first code equal to the next free code", false, 2, Codes({4, 6}, 3), {}},
     };
@@ -200,8 +205,11 @@ TEST(GIFLZW, MinimumCodeSizeAbove11IsRefused)
 {
     for (unsigned size : {12u, 13u, 143u, 255u}) {
         SCOPED_TRACE(size);
-        EXPECT_THAT([&] { UnpackGIF(PackLsbFirst(Codes({0, 0, 0}, 12)), size, 16); },
-                    ThrowsMessage<Exception>(StrEq("GIF LZW: invalid opcode.")));
+        EXPECT_THAT(
+            [&] {
+                UnpackGIF(PackLsbFirst(Codes({0, 0, 0}, 12)), size, 16);
+            },
+            ThrowsMessage<Exception>(StrEq("GIF LZW: invalid opcode.")));
     }
 }
 

@@ -18,11 +18,11 @@ using TRGB = std::array<uint8_t, 3>;
 struct TGifImage {
     int Left = 0;
     int Top = 0;
-    int Width = 0;   ///< written to the descriptor as it is (0 means: the screen's)
+    int Width = 0;  ///< written to the descriptor as it is (0 means: the screen's)
     int Height = 0;
     /// Indices in display order, Width x Height of them (rows top first).
     std::vector<uint8_t> Pixels;
-    bool Interlaced = false;    ///< rows are stored in the four interlace passes
+    bool Interlaced = false;       ///< rows are stored in the four interlace passes
     std::vector<TRGB> LocalTable;  ///< none when empty; 2 to 256 entries, a power of two
     unsigned MinCodeSize = 8;
     TLZWOptions Coding;

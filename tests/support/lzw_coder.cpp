@@ -50,8 +50,13 @@ private:
 class TLZWCoder {
 public:
     TLZWCoder(bool tiff, unsigned minCodeSize, TLZWOptions options)
-        : FTiff(tiff), FMinCodeSize(minCodeSize), FOptions(options), FWriter(tiff), FClear(1u << minCodeSize),
-          FEnd(FClear + 1), FFirst(FClear + 2)
+        : FTiff(tiff),
+          FMinCodeSize(minCodeSize),
+          FOptions(options),
+          FWriter(tiff),
+          FClear(1u << minCodeSize),
+          FEnd(FClear + 1),
+          FFirst(FClear + 2)
     {
         Reset();
         FWidth = minCodeSize + 1;
@@ -151,8 +156,14 @@ Bytes EncodeTIFFLZW(const std::vector<uint8_t>& data, TLZWOptions options)
     return TLZWCoder(true, 8, options).Encode(data);
 }
 
-Bytes PackMsbFirst(const std::vector<TCode>& codes) { return Pack(codes, true); }
-Bytes PackLsbFirst(const std::vector<TCode>& codes) { return Pack(codes, false); }
+Bytes PackMsbFirst(const std::vector<TCode>& codes)
+{
+    return Pack(codes, true);
+}
+Bytes PackLsbFirst(const std::vector<TCode>& codes)
+{
+    return Pack(codes, false);
+}
 
 std::vector<TCode> Codes(std::initializer_list<uint32_t> values, unsigned width)
 {

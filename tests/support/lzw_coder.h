@@ -12,8 +12,8 @@ namespace quillet::test {
 
 /// What the coder does once its table holds 4096 strings.
 enum class TFullTable {
-    Clear,   ///< sends a clear code and starts a new table (what most writers do)
-    Defer,   ///< keeps sending codes of the full table without a clear code
+    Clear,  ///< sends a clear code and starts a new table (what most writers do)
+    Defer,  ///< keeps sending codes of the full table without a clear code
 };
 
 struct TLZWOptions {

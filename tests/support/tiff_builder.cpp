@@ -151,7 +151,7 @@ Bytes TiffFile(const TTiff& tiff)
         at += s.size();
     }
     if (fields.count(273) && tiff.Fields.end() == std::find_if(tiff.Fields.begin(), tiff.Fields.end(),
-                                                             [](const TTiffField& f) { return f.Tag == 273; }))
+                                                               [](const TTiffField& f) { return f.Tag == 273; }))
         fields[273].Values = stripOffsets;
 
     Bytes out;

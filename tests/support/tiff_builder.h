@@ -25,8 +25,8 @@ struct TTiff {
     std::vector<uint32_t> BitsPerSample = {8};  ///< written as given, one value per entry
     uint32_t SamplesPerPixel = 1;
     uint32_t Photometric = 1;
-    uint32_t Compression = 1;   ///< 1, 5 (LZW) and 32773 (PackBits) are coded; others stored raw
-    bool Predictor = false;     ///< difference the rows and write Predictor 2
+    uint32_t Compression = 1;  ///< 1, 5 (LZW) and 32773 (PackBits) are coded; others stored raw
+    bool Predictor = false;    ///< difference the rows and write Predictor 2
     std::vector<uint32_t> ExtraSamples;
     uint32_t RowsPerStrip = 0;  ///< 0: one strip of every row, without a RowsPerStrip entry
     uint16_t StripTableType = kTiffLong;

@@ -217,7 +217,7 @@ TEST(GIFReader, SignatureIsComparedUpperCasedAndTheVersionIsNotExamined)
         const char* signature;
         bool loads;
     } kCases[] = {
-        {"GIF87a", true}, {"GIF89a", true}, {"gif89a", true}, {"GiF90z", true},
+        {"GIF87a", true},  {"GIF89a", true},  {"gif89a", true},   {"GiF90z", true},
         {"GIX89a", false}, {"BIF89a", false}, {"\0IF89a", false}, {"GI 89a", false},
     };
     for (const auto& c : kCases) {

@@ -157,9 +157,9 @@ TEST(TIFFReader, PixelKindsMapToTheirFormatsAndConversions)
     };
     TTiff palette = image(4, 1, 3, {0x1F}, 2);
     palette.ColorMap.assign(48, 0);
-    palette.ColorMap[1] = 0xAB00;       // red of entry 1
-    palette.ColorMap[16 + 1] = 0xCDEF;  // green of entry 1
-    palette.ColorMap[32 + 15] = 0x12FF; // blue of entry 15
+    palette.ColorMap[1] = 0xAB00;        // red of entry 1
+    palette.ColorMap[16 + 1] = 0xCDEF;   // green of entry 1
+    palette.ColorMap[32 + 15] = 0x12FF;  // blue of entry 15
     std::vector<TPaletteEntry> paletteWant(16);
     paletteWant[1] = {0xAB, 0xCD, 0, 0};
     paletteWant[15] = {0, 0, 0x12, 0};
@@ -173,16 +173,26 @@ TEST(TIFFReader, PixelKindsMapToTheirFormatsAndConversions)
     } kCases[] = {
         {"1-bit WhiteIsZero", image(1, 1, 0, {0xA0}, 3), TPixelFormat::pf1bit, {0xA0}, grey(2, true)},
         {"1-bit BlackIsZero", image(1, 1, 1, {0x40}, 3), TPixelFormat::pf1bit, {0x40}, grey(2, false)},
-        {"4-bit BlackIsZero: the brightest grey is 240", image(4, 1, 1, {0x0F}, 2), TPixelFormat::pf4bit, {0x0F},
+        {"4-bit BlackIsZero: the brightest grey is 240",
+         image(4, 1, 1, {0x0F}, 2),
+         TPixelFormat::pf4bit,
+         {0x0F},
          grey(16, false)},
         {"4-bit WhiteIsZero", image(4, 1, 0, {0x3C}, 2), TPixelFormat::pf4bit, {0x3C}, grey(16, true)},
         {"8-bit WhiteIsZero", image(8, 1, 0, {200}), TPixelFormat::pf8bit, {200}, grey(256, true)},
-        {"16-bit grey keeps the high byte", image(16, 1, 1, {0x34, 0x12}), TPixelFormat::pf8bit, {0x12},
+        {"16-bit grey keeps the high byte",
+         image(16, 1, 1, {0x34, 0x12}),
+         TPixelFormat::pf8bit,
+         {0x12},
          grey(256, false)},
         {"4-bit palette: high bytes of the colour map", palette, TPixelFormat::pf4bit, {0x1F}, paletteWant},
         {"RGB 8-bit", image(8, 3, 2, {10, 20, 30}), TPixelFormat::pf24bit, {30, 20, 10}, {}},
         {"RGB 16-bit", image(16, 3, 2, {0, 0x10, 0, 0x20, 0, 0x30}), TPixelFormat::pf24bit, {0x30, 0x20, 0x10}, {}},
-        {"RGBA with an ExtraSamples value", image(8, 4, 2, {1, 2, 3, 4}, 1, {1}), TPixelFormat::pf32bit, {3, 2, 1, 4}, {}},
+        {"RGBA with an ExtraSamples value",
+         image(8, 4, 2, {1, 2, 3, 4}, 1, {1}),
+         TPixelFormat::pf32bit,
+         {3, 2, 1, 4},
+         {}},
         {"RGBA without ExtraSamples", image(8, 4, 2, {1, 2, 3, 4}), TPixelFormat::pf32bit, {3, 2, 1, 4}, {}},
         {"RGBA 16-bit", image(16, 4, 2, {0, 1, 0, 2, 0, 3, 0, 4}, 1, {2}), TPixelFormat::pf32bit, {3, 2, 1, 4}, {}},
         {"CMYK 8-bit: cyan", image(8, 4, 5, {255, 0, 0, 0}), TPixelFormat::pf24bit, {255, 255, 0}, {}},
@@ -273,23 +283,47 @@ TEST(TIFFReader, StripLayouts)
         const char* name;
         TTiff tiff;
     } kCases[] = {
-        {"one strip ignores RowsPerStrip", with([](TTiff& t) { t.Fields = {{278, test::kTiffLong, {2}}}; })},
+        {"one strip ignores RowsPerStrip", with([](TTiff& t) {
+             t.Fields = {{278, test::kTiffLong, {2}}};
+         })},
         {"several strips, LONG tables", with([](TTiff& t) { t.RowsPerStrip = 3; })},
-        {"several strips, SHORT tables", with([](TTiff& t) { t.RowsPerStrip = 3; t.StripTableType = test::kTiffShort; })},
-        {"SHORT tables in a big-endian file",
-         with([](TTiff& t) { t.RowsPerStrip = 3; t.StripTableType = test::kTiffShort; t.BigEndian = true; })},
+        {"several strips, SHORT tables", with([](TTiff& t) {
+             t.RowsPerStrip = 3;
+             t.StripTableType = test::kTiffShort;
+         })},
+        {"SHORT tables in a big-endian file", with([](TTiff& t) {
+             t.RowsPerStrip = 3;
+             t.StripTableType = test::kTiffShort;
+             t.BigEndian = true;
+         })},
         // Two SHORT values fit in the entry itself, where TIFF keeps them.
-        {"two strips, SHORT tables inside their entries",
-         with([](TTiff& t) { t.RowsPerStrip = 5; t.StripTableType = test::kTiffShort; })},
-        {"two strips, SHORT tables inside their entries, big-endian",
-         with([](TTiff& t) { t.RowsPerStrip = 5; t.StripTableType = test::kTiffShort; t.BigEndian = true; })},
+        {"two strips, SHORT tables inside their entries", with([](TTiff& t) {
+             t.RowsPerStrip = 5;
+             t.StripTableType = test::kTiffShort;
+         })},
+        {"two strips, SHORT tables inside their entries, big-endian", with([](TTiff& t) {
+             t.RowsPerStrip = 5;
+             t.StripTableType = test::kTiffShort;
+             t.BigEndian = true;
+         })},
         {"one row per strip", with([](TTiff& t) { t.RowsPerStrip = 1; })},
-        {"RowsPerStrip larger than the image", with([](TTiff& t) { t.Fields = {{278, test::kTiffLong, {0x80000001}}}; })},
+        {"RowsPerStrip larger than the image", with([](TTiff& t) {
+             t.Fields = {{278, test::kTiffLong, {0x80000001}}};
+         })},
         // Without RowsPerStrip the rows are shared out evenly: 10 rows in 4 strips of 3.
-        {"several strips without RowsPerStrip", with([](TTiff& t) { t.RowsPerStrip = 3; t.Omit = {278}; })},
-        {"several strips without StripByteCounts", with([](TTiff& t) { t.RowsPerStrip = 3; t.Omit = {279}; })},
-        {"LZW strips without StripByteCounts",
-         with([](TTiff& t) { t.RowsPerStrip = 3; t.Compression = 5; t.Omit = {279}; })},
+        {"several strips without RowsPerStrip", with([](TTiff& t) {
+             t.RowsPerStrip = 3;
+             t.Omit = {278};
+         })},
+        {"several strips without StripByteCounts", with([](TTiff& t) {
+             t.RowsPerStrip = 3;
+             t.Omit = {279};
+         })},
+        {"LZW strips without StripByteCounts", with([](TTiff& t) {
+             t.RowsPerStrip = 3;
+             t.Compression = 5;
+             t.Omit = {279};
+         })},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
@@ -350,19 +384,33 @@ TEST(TIFFReader, BadFilesRaiseTheirMessages)
         {"version 43", wrongVersion, "Invalid TIFF file."},
         {"big-endian file with the version in little-endian order", bigEndianVersionLittle, "Invalid TIFF file."},
         {"no ImageWidth", with([](TTiff& t) { t.Omit = {256}; }), "Invalid TIFF file."},
-        {"ImageLength 0", with([](TTiff& t) { t.Fields = {{257, test::kTiffShort, {0}}}; }), "Invalid TIFF file."},
+        {"ImageLength 0", with([](TTiff& t) {
+             t.Fields = {{257, test::kTiffShort, {0}}};
+         }),
+         "Invalid TIFF file."},
         {"no Compression entry", with([](TTiff& t) { t.Omit = {259}; }), "TIFF: Unknown compression scheme"},
         {"JPEG compression", with([](TTiff& t) { t.Compression = 7; }), "TIFF: Unknown compression scheme"},
         // FColorMap holds 256 values per channel: a deeper palette is refused.
         {"16-bit palette", with([](TTiff& t) { t = Image(16, 1, 3, {}, 4, 4); }), "Invalid TIFF file."},
         {"no StripOffsets (tiled)", with([](TTiff& t) { t.Omit = {273}; }), "Invalid TIFF file."},
-        {"BitsPerSample 0", with([](TTiff& t) { t.Fields = {{258, test::kTiffShort, {0}}}; }), "Invalid TIFF file."},
-        {"SamplesPerPixel 0", with([](TTiff& t) { t.Fields = {{277, test::kTiffShort, {0}}}; }), "Invalid TIFF file."},
-        {"256 bits per pixel", with([](TTiff& t) { t.Fields = {{258, test::kTiffShort, {16}}, {277, test::kTiffShort, {16}}}; }),
+        {"BitsPerSample 0", with([](TTiff& t) {
+             t.Fields = {{258, test::kTiffShort, {0}}};
+         }),
+         "Invalid TIFF file."},
+        {"SamplesPerPixel 0", with([](TTiff& t) {
+             t.Fields = {{277, test::kTiffShort, {0}}};
+         }),
+         "Invalid TIFF file."},
+        {"256 bits per pixel", with([](TTiff& t) {
+             t.Fields = {{258, test::kTiffShort, {16}}, {277, test::kTiffShort, {16}}};
+         }),
          "Invalid TIFF file."},
         {"header cut short", Bytes{'I', 'I', 42, 0, 8}, "Stream read error"},
         {"directory past the end", directoryPastTheEnd, "Stream read error"},
-        {"colour map past the end", with([](TTiff& t) { t = Image(8, 1, 3, {}, 4, 4); t.ColorMap.resize(3); }),
+        {"colour map past the end", with([](TTiff& t) {
+             t = Image(8, 1, 3, {}, 4, 4);
+             t.ColorMap.resize(3);
+         }),
          "Stream read error"},
         {"invalid LZW code", badLZW, "TIF LZW: invalid opcode."},
     };
@@ -405,12 +453,25 @@ TEST(TIFFReader, StrangeLayoutsStayInsideTheirBuffers)
         TTiff tiff;
         TPixelFormat format;
     } kCases[] = {
-        {"strip offset past the end", with(grey, [](TTiff& t) { t.Fields = {{273, test::kTiffLong, {100000}}}; }),
+        {"strip offset past the end",
+         with(grey,
+              [](TTiff& t) {
+                  t.Fields = {{273, test::kTiffLong, {100000}}};
+              }),
          TPixelFormat::pf8bit},
         {"LZW strip byte count past the end",
-         with(grey, [](TTiff& t) { t.Compression = 5; t.Fields = {{279, test::kTiffLong, {0xFFFFFFF0}}}; }),
+         with(grey,
+              [](TTiff& t) {
+                  t.Compression = 5;
+                  t.Fields = {{279, test::kTiffLong, {0xFFFFFFF0}}};
+              }),
          TPixelFormat::pf8bit},
-        {"RowsPerStrip 0", with(grey, [](TTiff& t) { t.RowsPerStrip = 2; t.Fields = {{278, test::kTiffLong, {0}}}; }),
+        {"RowsPerStrip 0",
+         with(grey,
+              [](TTiff& t) {
+                  t.RowsPerStrip = 2;
+                  t.Fields = {{278, test::kTiffLong, {0}}};
+              }),
          TPixelFormat::pf8bit},
         {"2-bit grey", Image(2, 1, 1, {}, 7, 3), TPixelFormat::pfDevice},
         {"12-bit grey with predictor", with(Image(12, 1, 1, {}, 5, 3), [](TTiff& t) { t.Predictor = true; }),
@@ -440,7 +501,8 @@ TEST(TIFFReader, StrangeLayoutsStayInsideTheirBuffers)
 // Pixels of more samples than their conversion takes give it their first samples.
 TEST(TIFFReader, ExtraSamplesBeyondTheConversionAreDropped)
 {
-    const auto image = [](uint32_t bits, uint32_t samples, uint32_t photometric, std::vector<uint32_t> extra, Bytes pixels) {
+    const auto image = [](uint32_t bits, uint32_t samples, uint32_t photometric, std::vector<uint32_t> extra,
+                          Bytes pixels) {
         TTiff t = Image(bits, samples, photometric, std::move(extra), 2, 1);
         t.Pixels = pixels;
         return t;
@@ -452,14 +514,23 @@ TEST(TIFFReader, ExtraSamplesBeyondTheConversionAreDropped)
         std::vector<uint8_t> row;
     } kCases[] = {
         {"grey with alpha", image(8, 2, 1, {2}, {10, 255, 20, 128}), TPixelFormat::pf8bit, {10, 20}},
-        {"16-bit grey with alpha", image(16, 2, 1, {2}, {0, 10, 0, 255, 0, 20, 0, 128}), TPixelFormat::pf8bit, {10, 20}},
+        {"16-bit grey with alpha",
+         image(16, 2, 1, {2}, {0, 10, 0, 255, 0, 20, 0, 128}),
+         TPixelFormat::pf8bit,
+         {10, 20}},
         {"4-bit grey with alpha", image(4, 2, 1, {1}, {0x3F, 0x5F}), TPixelFormat::pf4bit, {0x35}},
         {"1-bit grey with alpha", image(1, 2, 0, {1}, {0x90}), TPixelFormat::pf1bit, {0x80}},
-        {"RGB with two extra samples", image(8, 5, 2, {1, 0}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}), TPixelFormat::pf32bit,
+        {"RGB with two extra samples",
+         image(8, 5, 2, {1, 0}, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}),
+         TPixelFormat::pf32bit,
          {3, 2, 1, 4, 8, 7, 6, 9}},
-        {"CMYK with alpha", image(8, 5, 5, {2}, {255, 0, 0, 0, 9, 0, 0, 0, 255, 9}), TPixelFormat::pf24bit,
+        {"CMYK with alpha",
+         image(8, 5, 5, {2}, {255, 0, 0, 0, 9, 0, 0, 0, 255, 9}),
+         TPixelFormat::pf24bit,
          {255, 255, 0, 0, 0, 0}},
-        {"L*a*b* with alpha", image(8, 4, 8, {2}, {255, 0, 0, 1, 0, 0, 0, 1}), TPixelFormat::pf24bit,
+        {"L*a*b* with alpha",
+         image(8, 4, 8, {2}, {255, 0, 0, 1, 0, 0, 0, 1}),
+         TPixelFormat::pf24bit,
          {255, 255, 255, 0, 0, 0}},
     };
     for (const auto& c : kCases) {
@@ -579,13 +650,23 @@ TEST(TIFFReader, CorpusFilesLoadOrFailWithAMessage)
         }
     }
     const std::vector<std::string> comparable = {
-        "itiff_seq-1c-1b-miniswhite-71f6a21a.tiff", "itiff_seq-1c-8b-bigendian-20f3db0c.tiff",
-        "itiff_seq-1c-8b-lzw-20f3db0c.tiff", "itiff_seq-1c-8b-lzw-hpredict-20f3db0c.tiff",
-        "itiff_seq-1c-8b-multistrip-20f3db0c.tiff", "itiff_seq-1c-8b-packbits-20f3db0c.tiff",
-        "itiff_seq-3c-8b-bigendian-8743c999.tiff", "itiff_seq-3c-8b-lzw-8743c999.tiff",
-        "itiff_seq-3c-8b-multistrip-8743c999.tiff", "itiff_jello.tif", "libtiff_minisblack-1c-8b.tiff",
-        "libtiff_miniswhite-1c-1b.tiff", "libtiff_palette-1c-1b.tiff", "libtiff_palette-1c-4b.tiff",
-        "libtiff_palette-1c-8b.tiff", "libtiff_rgb-3c-8b.tiff", "im_input_256_planar_separate.tiff",
+        "itiff_seq-1c-1b-miniswhite-71f6a21a.tiff",
+        "itiff_seq-1c-8b-bigendian-20f3db0c.tiff",
+        "itiff_seq-1c-8b-lzw-20f3db0c.tiff",
+        "itiff_seq-1c-8b-lzw-hpredict-20f3db0c.tiff",
+        "itiff_seq-1c-8b-multistrip-20f3db0c.tiff",
+        "itiff_seq-1c-8b-packbits-20f3db0c.tiff",
+        "itiff_seq-3c-8b-bigendian-8743c999.tiff",
+        "itiff_seq-3c-8b-lzw-8743c999.tiff",
+        "itiff_seq-3c-8b-multistrip-8743c999.tiff",
+        "itiff_jello.tif",
+        "libtiff_minisblack-1c-8b.tiff",
+        "libtiff_miniswhite-1c-1b.tiff",
+        "libtiff_palette-1c-1b.tiff",
+        "libtiff_palette-1c-4b.tiff",
+        "libtiff_palette-1c-8b.tiff",
+        "libtiff_rgb-3c-8b.tiff",
+        "im_input_256_planar_separate.tiff",
         "pil_multipage.tiff",
     };
     std::vector<std::string> paths;
