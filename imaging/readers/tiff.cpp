@@ -512,8 +512,9 @@ void TTIFFGraphic::MakeTIFFPalette(uint32_t Photometric, uint32_t Bits)
                          0};
             }
             continue;
+        case kBlackIsZero:
         default:
-            // BlackIsZero, and the ramp for grey images of other photometric values.
+            // BlackIsZero, and the same ramp for grey images of other photometric values.
             grey = uint8_t(Bits == 1 ? 255 * j : Bits == 4 ? j * 16 : j);
             break;
         }
