@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "host/commands.h"
+#include "imaging/ImageFormats.h"
 
 namespace quillet::host {
 
@@ -63,6 +64,7 @@ bool WantsHelp(const Args& args)
 int main(int argc, char** argv)
 {
     using namespace quillet::host;
+    quillet::RegisterImageFormats();  // every reader reachable by extension
     if (argc < 2) {
         PrintHelp(stderr);
         return 2;

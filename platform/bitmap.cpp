@@ -223,10 +223,10 @@ size_t RowStride(int width, TPixelFormat format)
 
 void TBitmap::FreeBits::operator()(uint8_t* p) const { std::free(p); }
 
-TBitmap::Bits_t TBitmap::Allocate(size_t bytes)
+TBitmap::Bits_t TBitmap::Allocate(size_t bytes, bool clear)
 {
     // calloc: large images get zero pages from the system without a pass over them.
-    auto* p = static_cast<uint8_t*>(std::calloc(bytes, 1));
+    auto* p = static_cast<uint8_t*>(clear ? std::calloc(bytes, 1) : std::malloc(bytes));
     if (p == nullptr) throw Exception(kOutOfMemory);
     return Bits_t(p);
 }
@@ -261,6 +261,17 @@ void TBitmap::SetSize(int width, int height)
         }
     }
     FBits = std::move(bits);
+    FWidth = width;
+    FHeight = height;
+    FStride = stride;
+}
+
+void TBitmap::SetSizeForOverwrite(int width, int height)
+{
+    CheckSize(width, height);
+    const size_t stride = RowStride(width, FPixelFormat);
+    FBits.reset();
+    if (width > 0 && height > 0) FBits = Allocate(stride * size_t(height), false);
     FWidth = width;
     FHeight = height;
     FStride = stride;

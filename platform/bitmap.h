@@ -50,6 +50,10 @@ public:
     void SetWidth(int width) { SetSize(width, FHeight); }
     void SetHeight(int height) { SetSize(FWidth, height); }
     void SetSize(int width, int height);
+    /// Like SetSize, but the pixels held are dropped and the new rows are not cleared: for
+    /// a reader that writes every byte of every row, padding included, and on failure
+    /// puts back cleared rows (SetHeight to the rows it filled, then to the full height).
+    void SetSizeForOverwrite(int width, int height);
 
     /// Address of row y (0 = top); raises "Scan line index out of range" outside the picture.
     uint8_t* ScanLine(int y);
@@ -92,7 +96,7 @@ private:
         void operator()(uint8_t* p) const;
     };
     using Bits_t = std::unique_ptr<uint8_t, FreeBits>;
-    static Bits_t Allocate(size_t bytes);
+    static Bits_t Allocate(size_t bytes, bool clear = true);
 
     int FWidth = 0;
     int FHeight = 0;

@@ -48,6 +48,12 @@ inline constexpr char kOutOfMemory[] = "Out of memory";
 inline constexpr char kUnknownExtension[] = "Unknown picture file extension (.%s)";
 inline constexpr char kCannotAssign[] = "Cannot assign a %s to a %s";
 inline constexpr char kBitmapInvalid[] = "Bitmap image is not valid";
+inline constexpr char kBitmapCompression[] = "Unsupported bitmap compression (%s)";
+inline constexpr char kBitmapBitCount[] = "Unsupported bitmap bit count (%d)";
+inline constexpr char kIconInvalid[] = "Icon image is not valid";
+inline constexpr char kMetafileInvalid[] = "Metafile is not valid";
+inline constexpr char kJpegError[] = "JPEG error #%d";
+inline constexpr char kJpegTooManyScans[] = "JPEG image has more than %d scans";
 inline constexpr char kInvalidInteger[] = "'%s' is not a valid integer value";
 
 }  // namespace quillet

@@ -1,9 +1,8 @@
 // Windows metafiles (WMF) and enhanced metafiles (EMF): held as the bytes that were loaded
-// and written back unchanged.
+// and written back unchanged, under any file name (they are not converted into each other).
 #pragma once
 
 #include <cstdint>
-#include <string>
 #include <vector>
 
 #include "platform/graphic.h"
@@ -19,8 +18,8 @@ public:
     int Height() const override { return FHeight; }
     void ReadImage(TStream& stream) override;
     void WriteImage(TStream& stream) override;
-    void WriteImageFile(const std::string& fileName) override;
 
+    /// True for an enhanced metafile (EMF), false for a Windows metafile (WMF).
     bool Enhanced() const { return FEnhanced; }
     const std::vector<uint8_t>& Data() const { return FData; }
 

@@ -142,6 +142,12 @@ int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin)
     return FPosition;
 }
 
+const uint8_t* TMemoryStream::MemoryAtPosition(int64_t& available)
+{
+    available = std::max<int64_t>(FSize - FPosition, 0);
+    return available > 0 ? FData.data() + FPosition : nullptr;
+}
+
 void TMemoryStream::LoadFromStream(TStream& source)
 {
     source.SetPosition(0);
@@ -177,6 +183,12 @@ int64_t TMemoryViewStream::Seek(int64_t offset, TSeekOrigin origin)
 {
     FPosition = ResolveSeek(offset, origin, FPosition, FSize);
     return FPosition;
+}
+
+const uint8_t* TMemoryViewStream::MemoryAtPosition(int64_t& available)
+{
+    available = std::max<int64_t>(FSize - FPosition, 0);
+    return available > 0 ? FData + FPosition : nullptr;
 }
 
 void TMemoryViewStream::SetSize(int64_t) { throw Exception(kStreamWriteError); }

@@ -36,6 +36,14 @@ public:
     void WriteBuffer(const void* buffer, int64_t count);
     /// Copies count bytes from source's position (the whole source from 0 when count is 0).
     int64_t CopyFrom(TStream& source, int64_t count);
+    /// For a stream that holds its bytes in memory: the address of the byte at the
+    /// position, with available set to the bytes from there to the end, so that a reader
+    /// can take them without a copy (and then Seek past them). Null for other streams.
+    virtual const uint8_t* MemoryAtPosition(int64_t& available)
+    {
+        available = 0;
+        return nullptr;
+    }
 };
 
 /// A growable stream in memory.
@@ -49,6 +57,8 @@ public:
     /// Raises "Out of memory while expanding memory stream" for a negative size or when
     /// the memory cannot be had.
     void SetSize(int64_t newSize) override;
+
+    const uint8_t* MemoryAtPosition(int64_t& available) override;
 
     uint8_t* Memory() { return FData.data(); }
     const uint8_t* Memory() const { return FData.data(); }
@@ -74,6 +84,7 @@ public:
     int64_t Seek(int64_t offset, TSeekOrigin origin) override;
     int64_t Size() override { return FSize; }
     void SetSize(int64_t) override;
+    const uint8_t* MemoryAtPosition(int64_t& available) override;
 
 private:
     const uint8_t* FData;
