@@ -231,11 +231,20 @@ public:
 
     uint64_t RowLength() const { return FRowLength; }
 
+    /// True when the predictor or the byte order change the strip row in place.
+    bool ChangesSource() const { return FPredictorPairs > 0 || FSwap16; }
+
     void Convert(uint8_t* source, uint8_t* row, size_t rowBytes)
     {
         if (FPredictorPairs > 0) FUndoPredictor(source, FPredictorPairs);
         if (FSwap16)
             ByteSwap16Array(source, uint32_t(std::min<uint64_t>(uint64_t(FWidth) * FSamplesPerPixel, FRowLength / 2)));
+        ConvertUnchanged(source, row, rowBytes);
+    }
+
+    /// For rows that need no change in place (ChangesSource() is false).
+    void ConvertUnchanged(const uint8_t* source, uint8_t* row, size_t rowBytes)
+    {
         const uint8_t* samples = source;
         if (FLayout.Keep) {
             SelectSamples(source, FKept.data(), FWidth, FBitsPerSample, FSamplesPerPixel, FLayout.Keep);
@@ -300,13 +309,23 @@ void ReadStrips(TStream& stream, int64_t base, int64_t streamSize, const TStrips
         const uint64_t available = position < streamSize ? uint64_t(streamSize - position) : 0;
 
         if (decoder == nullptr) {
-            // Read in groups of rows that stay in the cache while they are converted.
             const uint64_t rowsWithData = std::min<uint64_t>(stripRows, (available + rowLength - 1) / rowLength);
+            stream.SetPosition(position);
+            // Whole rows of a stream in memory are converted where they lie, unless the
+            // predictor or the byte order would change them.
+            uint64_t done = 0;
+            int64_t inMemory = 0;
+            if (const uint8_t* memory = converter.ChangesSource() ? nullptr : stream.MemoryAtPosition(inMemory)) {
+                done = std::min<uint64_t>(rowsWithData, uint64_t(inMemory) / rowLength);
+                for (uint64_t k = 0; k < done; ++k)
+                    converter.ConvertUnchanged(memory + k * rowLength, bitmap.ScanLine(int(y + k)), bitmap.Stride());
+                stream.Seek(int64_t(done * rowLength), TSeekOrigin::soCurrent);
+            }
+            // Otherwise groups of rows are read that stay in the cache while they are converted.
             const uint64_t groupRows =
                 std::max<uint64_t>(1, std::min<uint64_t>(rowsWithData, kRowGroupBytes / rowLength));
-            if (group.size() < groupRows * rowLength) group.resize(size_t(groupRows * rowLength));
-            stream.SetPosition(position);
-            for (uint64_t done = 0; done < rowsWithData; done += groupRows) {
+            if (done < rowsWithData && group.size() < groupRows * rowLength) group.resize(size_t(groupRows * rowLength));
+            for (; done < rowsWithData; done += groupRows) {
                 const uint64_t rows = std::min(groupRows, rowsWithData - done);
                 const int64_t want = int64_t(rows * rowLength);
                 const int64_t got = std::max<int64_t>(stream.Read(group.data(), want), 0);
@@ -327,9 +346,16 @@ void ReadStrips(TStream& stream, int64_t base, int64_t streamSize, const TStrips
         const uint64_t stripSize = rowsWithData * rowLength;
         if (stripSize > uint64_t(INT32_MAX)) throw Exception(Fmt(kImageTooLarge, bitmap.Width(), bitmap.Height()));
         if (rowsWithData > 0) {
-            uint8_t* const coded = codedBuffer.Get(codedSize);
+            // The coded bytes are decoded where they lie in a stream in memory, else read.
             stream.SetPosition(position);
-            const int64_t got = codedSize > 0 ? std::max<int64_t>(stream.Read(coded, int64_t(codedSize)), 0) : 0;
+            int64_t inMemory = 0;
+            const uint8_t* coded = stream.MemoryAtPosition(inMemory);
+            int64_t got = std::min<int64_t>(inMemory, int64_t(codedSize));
+            if (coded == nullptr) {
+                uint8_t* const buffer = codedBuffer.Get(codedSize);
+                got = codedSize > 0 ? std::max<int64_t>(stream.Read(buffer, int64_t(codedSize)), 0) : 0;
+                coded = buffer;
+            }
             // What the decoder does not produce reads as zero.
             uint8_t* const strip = stripBuffer.Get(stripSize);
             if (lzw == nullptr) std::memset(strip, 0, size_t(stripSize));
