@@ -75,45 +75,44 @@ public:
     void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
 };
 
-/// TIFF LZW (compression 5). Raises "TIF LZW: invalid opcode.".
+/// One string of an LZW decoder's table. Every string added to the table is a string
+/// already output followed by one more output byte, so it lies in Dest and is copied
+/// forward from there instead of being rebuilt through a prefix chain; a single-byte code
+/// points at its byte in a constant table.
+struct TLZWString {
+    const uint8_t* Data;
+    uint32_t Length;
+};
+
+/// TIFF LZW (compression 5): codes most significant bit first, 9 to 12 bits, the width
+/// growing one code early. Ends at the end code, when PackedSize bytes are used or when
+/// UnpackedSize bytes are produced. Raises "TIF LZW: invalid opcode.". Up to 7 bytes of
+/// Dest after the output are set to zero (strings are copied in 8-byte words).
 class TTIFFLZW : public TDecoder {
 public:
     void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
+    /// Bytes the last Decode wrote to Dest.
+    int32_t DecodedSize() const { return FDecodedSize; }
 
 private:
-    uint32_t FCodeSize = 0;
-    uint32_t FCodeMask = 0;
-    uint32_t FFreeCode = 0;
-    uint32_t FOldCode = 0;
-    uint32_t FPrefix[4096] = {};
-    uint8_t FSuffix[4096] = {};
-    uint8_t FStack[4096] = {};
-    uint8_t* FStackPointer = nullptr;
-    uint8_t* FTarget = nullptr;
-    uint8_t FFirstChar = 0;
-    uint16_t FClearCode = 0;
-    uint16_t FEOICode = 0;
+    TLZWString FTable[4097] = {};
+    int32_t FDecodedSize = 0;
 };
 
-/// GIF LZW. Raises "GIF LZW: invalid opcode.".
+/// GIF LZW: codes least significant bit first, FMinimumCodeSize + 1 to 12 bits. Same ends
+/// as TTIFFLZW. Raises "GIF LZW: invalid opcode.", also for a minimum code size above 11
+/// (its codes would not fit the 4096-entry table). Up to 7 bytes of Dest after the output
+/// are set to zero.
 class TGIFLZW : public TDecoder {
 public:
     void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
-    uint8_t FMinimumCodeSize;  ///< the image data's LZW minimum code size byte
+    /// Bytes the last Decode wrote to Dest.
+    int32_t DecodedSize() const { return FDecodedSize; }
+    uint8_t FMinimumCodeSize = 8;  ///< the image data's LZW minimum code size byte
 
 private:
-    uint32_t FCodeSize = 0;
-    uint32_t FCodeMask = 0;
-    uint32_t FFreeCode = 0;
-    uint32_t FOldCode = 0;
-    uint32_t FPrefix[4096] = {};
-    uint8_t FSuffix[4096] = {};
-    uint8_t FStack[4096] = {};
-    uint8_t* FStackPointer = nullptr;
-    uint8_t* FTarget = nullptr;
-    uint8_t FFirstChar = 0;
-    uint16_t FClearCode = 0;
-    uint16_t FEOICode = 0;
+    TLZWString FTable[4097] = {};
+    int32_t FDecodedSize = 0;
 };
 
 /// The part of a Targa packet that ran past the end of a row, kept for the next row.
