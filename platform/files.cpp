@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
@@ -51,6 +52,33 @@ std::string ChangeFileExt(const std::string& fileName, const std::string& extens
     if (dot == std::string::npos || (separator != std::string::npos && dot < separator))
         return fileName + extension;
     return fileName.substr(0, dot) + extension;
+}
+
+bool ForceDirectories(const std::string& path)
+{
+    const std::string folder = ServerPath(path);
+    const size_t length = folder.size();
+    size_t i = 0;
+    do {
+        i = std::min(folder.find('/', i), length);
+        const std::string prefix = folder.substr(0, i);
+        ++i;
+        if (prefix.empty() && length > 0 && folder[0] == '/') continue;  // the root
+        // A folder that another process made between the test and the creation is there
+        // all the same.
+        if (!DirectoryExists(prefix) && !CreateDir(prefix) && !DirectoryExists(prefix)) return false;
+    } while (i < length);
+    return true;
+}
+
+std::string UploadFileName(const std::string& clientName)
+{
+    const size_t slash = clientName.rfind('/');
+    std::string name = slash == std::string::npos ? clientName : clientName.substr(slash + 1);
+    // Such a name has no extension after its last '/' either, so the stand-in needs none:
+    // the picture then refuses it for its empty extension, as it would the name itself.
+    if (name.empty() || name == "." || name == "..") name = "upload";
+    return name;
 }
 
 std::string CreatePrivateFolder(const std::string& parent)
