@@ -59,22 +59,6 @@ std::optional<TOutput> OutputKind(const std::string& extension)
     return std::nullopt;
 }
 
-// A side of --resize: decimal digits only, 1 to 2^31 - 1.
-bool ParseSide(const std::string& text, int32_t& side)
-{
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    const long long value = std::stoll(text);
-    if (value < 1 || value > INT32_MAX) return false;
-    side = int32_t(value);
-    return true;
-}
-
-bool ParseSize(const std::string& text, int32_t& width, int32_t& height)
-{
-    const size_t x = text.find_first_of("xX");
-    return x != std::string::npos && ParseSide(text.substr(0, x), width) && ParseSide(text.substr(x + 1), height);
-}
-
 bool ParseRadius(const std::string& text, float& radius)
 {
     if (text.empty()) return false;
@@ -141,6 +125,22 @@ std::string ParseArgs(const Args& args, TConvertArgs& parsed)
 }
 
 }  // namespace
+
+// A side: decimal digits only, 1 to 2^31 - 1.
+static bool ParseSide(const std::string& text, int32_t& side)
+{
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    const long long value = std::stoll(text);
+    if (value < 1 || value > INT32_MAX) return false;
+    side = int32_t(value);
+    return true;
+}
+
+bool ParseSize(const std::string& text, int32_t& width, int32_t& height)
+{
+    const size_t x = text.find_first_of("xX");
+    return x != std::string::npos && ParseSide(text.substr(0, x), width) && ParseSide(text.substr(x + 1), height);
+}
 
 int ConvertCommand(const Args& args)
 {

@@ -3,6 +3,7 @@
 // error.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ int ServeCommand(const Args& args);       // quillet serve [...]
 int Fail(const std::string& message);
 /// Prints the usage line to stderr and returns 2.
 int UsageError(const std::string& usage, const std::string& problem);
+/// A size WxH (or WXH) of two decimal integers from 1 to 2^31 - 1.
+bool ParseSize(const std::string& text, int32_t& width, int32_t& height);
 /// True when args holds -h or --help.
 bool WantsHelp(const Args& args);
 

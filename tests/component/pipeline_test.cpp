@@ -33,28 +33,9 @@ using ::testing::MatchesRegex;
 
 // --- Fixtures ------------------------------------------------------------------
 
-// A 24-bit bitmap file whose pixels vary along both directions (a smooth picture, so that
-// JPEG keeps it close).
-Bytes BitmapFile(int width, int height)
-{
-    BmpFixture bmp;
-    bmp.Width = width;
-    bmp.Height = height;
-    const int stride = (width * 3 + 3) & ~3;
-    bmp.Pixels.resize(size_t(stride) * size_t(height), 0);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            uint8_t* p = bmp.Pixels.data() + size_t(y) * size_t(stride) + size_t(x) * 3;
-            p[0] = uint8_t(x * 255 / std::max(1, width - 1));
-            p[1] = uint8_t(y * 255 / std::max(1, height - 1));
-            p[2] = uint8_t(128 + (x - y) / 8);
-        }
-    return bmp.Build();
-}
-
 Bytes JpegFile(int width, int height)
 {
-    auto bitmap = ReadGraphic<TBitmap>(BitmapFile(width, height));
+    auto bitmap = ReadGraphic<TBitmap>(GradientBmp(width, height));
     TJPEGImage jpeg;
     jpeg.CopyFrom(*bitmap);
     TMemoryStream stream;
@@ -178,7 +159,7 @@ std::unique_ptr<TBitmap> DecodeJpeg(const std::string& path)
 TEST(Pipeline, AnUploadIsLoadedScaledAndSavedAsAJpegThumbnail)
 {
     TTempFolderScope temp;
-    const Bytes upload = BitmapFile(640, 480);
+    const Bytes upload = GradientBmp(640, 480);
     TPage page(Photo("C:\\pics\\cat.bmp", upload));
     ASSERT_TRUE(page.Load());
     EXPECT_EQ(page.Size(), std::make_pair(640, 480));
@@ -214,7 +195,7 @@ TEST(Pipeline, SetSizeScalesOnlyBelow320By200AndAFalseClearsTheEarlierThumbnail)
         {320, 200, false}, {-1, 10, false},  {10, INT32_MIN, false}, {INT32_MAX, 10, false},
     };
     TTempFolderScope temp;
-    TPage page(Photo("a.bmp", BitmapFile(40, 30)));
+    TPage page(Photo("a.bmp", GradientBmp(40, 30)));
     ASSERT_TRUE(page.Load());
     page.SetFolder(temp.Root().Path());
     for (const auto& c : kCases) {
@@ -238,7 +219,7 @@ TEST(Pipeline, SetSizeScalesOnlyBelow320By200AndAFalseClearsTheEarlierThumbnail)
 
 TEST(Pipeline, SetSizeFailsTheCallOnlyForArgumentsThatAreNoIntegers)
 {
-    TPage page(Photo("a.bmp", BitmapFile(4, 4)));
+    TPage page(Photo("a.bmp", GradientBmp(4, 4)));
     ASSERT_TRUE(page.Load());
     EXPECT_TRUE(page.Outcome("SetSize", {TVariant::Text(std::string("3")), TVariant::Double(2.0)}));
     const struct {
@@ -278,28 +259,28 @@ TEST(Pipeline, LoadImageIsFalseOnlyWithoutContentAndAnErrorOtherwise)
         std::string tag = "photo";
         bool closed = true;                         // the body ends with its closing line
     } kCases[] = {
-        {"no part of that name", Photo("a.bmp", BitmapFile(2, 2)), std::nullopt, nullptr, "other"},
-        {"an empty file name", Photo("", BitmapFile(2, 2)), std::nullopt, nullptr},
+        {"no part of that name", Photo("a.bmp", GradientBmp(2, 2)), std::nullopt, nullptr, "other"},
+        {"an empty file name", Photo("", GradientBmp(2, 2)), std::nullopt, nullptr},
         {"an upper-case extension", Photo("photo.JPG", JpegFile(24, 16)), std::make_pair(24, 16), nullptr},
         {"a JPEG", Photo("photo.jpeg", JpegFile(9, 7)), std::make_pair(9, 7), nullptr},
         {"a portable pixmap reader", Photo("p.ppm", BytesOf("P6\n3 2\n255\nabcdefghijklmnopqr")), std::make_pair(3, 2),
          nullptr},
         {"an empty bitmap upload", Photo("e.bmp", {}), std::make_pair(0, 0), nullptr},
-        {"no extension", Photo("photo", BitmapFile(2, 2)), std::nullopt, "Unknown picture file extension (.)"},
-        {"an unknown extension", Photo("a.xyz", BitmapFile(2, 2)), std::nullopt, "Unknown picture file extension (.xyz)"},
-        {"a name cut to 255 bytes", Photo(kLongName, BitmapFile(2, 2)), std::nullopt,
+        {"no extension", Photo("photo", GradientBmp(2, 2)), std::nullopt, "Unknown picture file extension (.)"},
+        {"an unknown extension", Photo("a.xyz", GradientBmp(2, 2)), std::nullopt, "Unknown picture file extension (.xyz)"},
+        {"a name cut to 255 bytes", Photo(kLongName, GradientBmp(2, 2)), std::nullopt,
          "Unknown picture file extension (.bmpz)"},
         {"a bitmap name without the signature", Photo("a.bmp", BytesOf("GIF89a")), std::nullopt,
          "Bitmap image is not valid"},
         {"an icon", Photo("i.ico", IconFile()), std::nullopt, "Cannot assign a TIcon to a TBitmap"},
         {"a metafile", Photo("m.wmf", MetafileFile()), std::nullopt, "Cannot assign a TMetafile to a TBitmap"},
-        {"a truncated body", Photo("a.bmp", BitmapFile(2, 2)), std::nullopt, "Out of memory while expanding memory stream",
+        {"a truncated body", Photo("a.bmp", GradientBmp(2, 2)), std::nullopt, "Out of memory while expanding memory stream",
          "photo", false},
     };
     TTempFolderScope temp;
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
-        TPage page(FilePart("first", "first.bmp", Text(BitmapFile(5, 3))) + c.parts, c.closed);
+        TPage page(FilePart("first", "first.bmp", Text(GradientBmp(5, 3))) + c.parts, c.closed);
         ASSERT_TRUE(page.Load("first"));
         const TCall call = page.Object.Call("LoadImage", {TVariant::Text(c.tag)});
         if (c.error != nullptr) {
@@ -351,7 +332,7 @@ TEST(Pipeline, SaveImageWritesWhatWasLoadedThroughItsOwnWriter)
         TDecode pixels;        // a bitmap file: the pixels it holds, as the reader gives them
         std::optional<Bytes> same;  // otherwise: exactly these bytes
     } kCases[] = {
-        {"a bitmap", "a.bmp", BitmapFile(6, 4), "out.bmp", TKind::Bitmap, bitmapReader, {}},
+        {"a bitmap", "a.bmp", GradientBmp(6, 4), "out.bmp", TKind::Bitmap, bitmapReader, {}},
         {"a JPEG becomes a bitmap, even under a .jpg name", "a.jpg", JpegFile(6, 4), "out.jpg", TKind::Bitmap,
          jpegPixels, {}},
         {"a reader class uses the bitmap writer", "a.pgm", Bytes(BytesOf("P5\n2 2\n255\nabcd")), "out.pgm",
@@ -426,7 +407,7 @@ TEST(Pipeline, SaveImageIsTrueWithNothingLoadedAndFalseForAnyWriteFailure)
     EXPECT_TRUE(fresh.Save("nothing.bmp"));
     EXPECT_EQ(KindOf(temp.Root() / "nothing.bmp"), TKind::None);
 
-    TPage page(Photo("a.bmp", BitmapFile(8, 8)));
+    TPage page(Photo("a.bmp", GradientBmp(8, 8)));
     ASSERT_TRUE(page.Load());
     page.SetFolder(temp.Root().Path());
     WriteFile(temp.Root() / "file", {1});
@@ -454,7 +435,7 @@ TEST(Pipeline, SaveImageIsTrueWithNothingLoadedAndFalseForAnyWriteFailure)
 TEST(Pipeline, SaveImagePathsAreTheFolderASlashAndThePagesName)
 {
     TTempFolderScope temp;
-    TPage page(Photo("a.bmp", BitmapFile(3, 3)));
+    TPage page(Photo("a.bmp", GradientBmp(3, 3)));
     ASSERT_TRUE(page.Load());
     // Without a folder the name starts at the root.
     const std::string rooted = (temp.Root() / "rooted.bmp").substr(1);
@@ -532,7 +513,7 @@ TEST(Pipeline, NoUploadNameReachesOutsideItsPrivateFolder)
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.name);
-        TPage page(Photo(c.name, BitmapFile(7, 5)));
+        TPage page(Photo(c.name, GradientBmp(7, 5)));
         const TCall call = page.Object.Call("LoadImage", {TVariant::Text(std::string("photo"))});
         if (c.error == nullptr) {
             EXPECT_EQ(call.Hr, S_OK) << call.Error.Description;
@@ -553,7 +534,7 @@ TEST(Pipeline, TwoObjectsOnTwoThreadsLoadUploadsOfOneNameAtOnce)
     TTempFolderScope temp;
     constexpr int kRounds = 200;
     const auto loadMany = [](int width, int height, int* loaded) {
-        TPage page(Photo("same.bmp", BitmapFile(width, height)));
+        TPage page(Photo("same.bmp", GradientBmp(width, height)));
         for (int i = 0; i < kRounds; ++i)
             if (page.Load() && page.Size() == std::make_pair(width, height)) ++*loaded;
     };
