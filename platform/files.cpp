@@ -110,11 +110,30 @@ void RemoveTree(const std::string& path)
     ::rmdir(path.c_str());
 }
 
+namespace {
+
+// Room for the dot and the six unique characters within a name of 255 bytes.
+constexpr size_t kMaxBaseLength = 240;
+
+// The data reaches the disk before the rename makes it the target, so that not even a
+// crash of the whole system leaves an empty or torn file under the target's name.
+bool SyncFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+}  // namespace
+
 TAtomicFile::TAtomicFile(const std::string& target) : FTarget(target)
 {
     const size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    // The temporary name must fit wherever the target's name fits: a long name is cut.
+    const std::string base = (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, kMaxBaseLength);
     std::string pattern = folder + "." + base + ".XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
@@ -142,7 +161,8 @@ void TAtomicFile::Commit()
     // serves it). The rename is what makes the file appear whole: a process killed before
     // it leaves only the temporary name behind.
     FStream.reset();
-    const bool ok = ::chmod(FTemporary.c_str(), 0644) == 0 && ::rename(FTemporary.c_str(), FTarget.c_str()) == 0;
+    const bool ok = SyncFile(FTemporary) && ::chmod(FTemporary.c_str(), 0644) == 0 &&
+                    ::rename(FTemporary.c_str(), FTarget.c_str()) == 0;
     if (!ok) throw Exception(Fmt(kCannotCreateFile, FTarget.c_str()));
     FCommitted = true;
 }

@@ -446,6 +446,11 @@ TEST(Pipeline, SaveImagePathsAreTheFolderASlashAndThePagesName)
     fs::create_directory(temp.Root() / "sub");
     EXPECT_TRUE(page.Save("sub\\b.bmp"));
     EXPECT_EQ(KindOf(temp.Root() / "sub/b.bmp"), TKind::Bitmap);
+    // Any name the folder takes, up to the longest (the file is written under another
+    // name first).
+    const std::string longest = std::string(251, 'n') + ".bmp";
+    EXPECT_TRUE(page.Save(longest));
+    EXPECT_EQ(KindOf(temp.Root() / longest), TKind::Bitmap);
 }
 
 // --- The folder ------------------------------------------------------------------
