@@ -9,11 +9,12 @@ SUDO       := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
 # Debian packages the build, the tests and the site need.
 PACKAGES := cmake make g++ pkg-config libgtest-dev libgmock-dev libjpeg62-turbo-dev \
-            clang libclang-rt-14-dev python3 python3-pil
+            clang libclang-rt-14-dev python3 python3-pil \
+            duktape-dev libmicrohttpd-dev curl nodejs chromium
 # The peers the benchmarks measure Quillet against.
 BENCH_PACKAGES := libstb-dev libgif-dev libtiff-dev imagemagick libvips-tools libjpeg-turbo-progs
 
-.PHONY: all deps bench-deps install-packages build test test-normal test-asan test-fuzz fuzz-build serve bench fuzz clean
+.PHONY: all deps bench-deps browser-deps install-packages build test test-normal test-asan test-fuzz fuzz-build serve bench fuzz clean
 
 all: build
 
@@ -22,6 +23,12 @@ deps:
 
 bench-deps:
 	@$(MAKE) --no-print-directory install-packages LIST="$(BENCH_PACKAGES)"
+
+# The browser test's npm packages (playwright-core drives the system's Chromium). Debian's
+# nodejs comes without npm; a Node that brings its own npm needs nothing more.
+browser-deps: deps
+	@command -v npm >/dev/null || $(MAKE) --no-print-directory install-packages LIST="npm"
+	cd tests/browser && npm ci --no-audit --no-fund
 
 install-packages:
 	@missing=""; for p in $(LIST); do \
@@ -50,7 +57,7 @@ fuzz-build: deps
 fuzz: fuzz-build
 	fuzz/run $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
-test-normal: build
+test-normal: build browser-deps
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
 test-asan: deps
@@ -58,11 +65,15 @@ test-asan: deps
 	cmake --build $(ASAN_BUILD) -j$(JOBS)
 	cd $(ASAN_BUILD) && ctest --output-on-failure -j$(JOBS)
 
+# Builds, registers the component in the registry ($$QUILLET_REGISTRY or the default file)
+# and serves the default site until Ctrl-C. PORT, BIND and ROOT may be given.
+PORT ?= 8080
+BIND ?= 127.0.0.1
+ROOT ?= site
 serve: build
-	@echo "Quillet is built. Try:"
-	@echo "  $(BUILD)/quillet info PICTURE"
-	@echo "  $(BUILD)/quillet convert IN OUT.bmp"
-	@echo "  $(BUILD)/quillet --help"
+	$(BUILD)/quillet register $(abspath $(BUILD))/libquillet.so
+	@echo "Open http://$(BIND):$(PORT)/ in a browser (Ctrl-C stops the server)."
+	$(BUILD)/quillet serve --root $(ROOT) --bind $(BIND) --port $(PORT)
 
 bench: deps bench-deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=Release

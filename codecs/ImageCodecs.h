@@ -7,6 +7,7 @@
 // a guard only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace quillet {
@@ -35,11 +36,25 @@ public:
 };
 
 /// ZSoft PCX: ends when UnpackedSize bytes are produced, or when the PackedSize coded bytes
-/// run out first (the rest of Dest is then left as it was).
+/// run out first; up to 8 bytes after the output may then have been written, the rest of
+/// Dest is left as it was.
 class TPCXRLE : public TDecoder {
 public:
     void Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize) override;
 };
+
+/// A PCX run cut by the end of one piece of output, to be continued in the next.
+struct TPCXRun {
+    uint32_t Count = 0;
+    uint8_t Value = 0;
+};
+
+/// Unpacks PCX coded bytes from Source (readable up to SourceEnd) into the next Count bytes
+/// of an image that is decoded a piece at a time, row by row: Source moves past the bytes
+/// used, and a run that reaches past Count is kept in Pending and continues in the next
+/// call. Returns the bytes produced: Count, or fewer when the coded bytes ran out (up to 8
+/// bytes after them may then have been written). TPCXRLE's Decode is one such call.
+size_t DecodePCXRLE(const uint8_t*& Source, const uint8_t* SourceEnd, uint8_t* Dest, size_t Count, TPCXRun& Pending);
 
 /// SGI run-length rows, 8- or 16-bit samples: ends at a count of 0. PackedSize is the coded
 /// row's length and UnpackedSize the row buffer's size; a packet cut short by either is

@@ -16,16 +16,63 @@ namespace {
 
 inline size_t SizeOf(int32_t size) { return size > 0 ? size_t(size) : 0; }
 
-// Writes n copies of value; short runs are common in PCX and CUT data, where a call to
-// memset costs more than the run.
+// Short packets dominate the coded rows of photographs (a few bytes each), where a call to
+// memset or memcpy, or a string instruction, costs more than the packet. Packets of up to
+// 128 bytes are moved with fixed-size stores, the last of which may overlap the one before,
+// so that exactly n bytes are written and nothing beyond them.
+
+// Writes n copies of value.
 inline uint8_t* FillBytes(uint8_t* dst, uint8_t value, size_t n)
 {
-    if (n <= 8) {
-        for (size_t i = 0; i < n; ++i) dst[i] = value;
-    } else {
+    if (n >= 8 && n <= 16) {
+        const uint64_t v = 0x0101010101010101ull * value;
+        std::memcpy(dst, &v, 8);
+        std::memcpy(dst + n - 8, &v, 8);
+    } else if (n >= 4 && n < 8) {
+        const uint32_t v = 0x01010101u * value;
+        std::memcpy(dst, &v, 4);
+        std::memcpy(dst + n - 4, &v, 4);
+    } else if (n > 0 && n < 4) {
+        dst[0] = value;
+        dst[n / 2] = value;
+        dst[n - 1] = value;
+    } else if (n > 16 && n <= 128) {
+        uint8_t v[16];
+        std::memset(v, value, 16);
+        for (size_t i = 0; i + 16 < n; i += 16) std::memcpy(dst + i, v, 16);
+        std::memcpy(dst + n - 16, v, 16);
+    } else if (n > 128) {
         std::memset(dst, value, n);
     }
     return dst + n;
+}
+
+// Copies n bytes; source and destination do not overlap.
+inline void CopyBytes(uint8_t* dst, const uint8_t* src, size_t n)
+{
+    if (n >= 8 && n <= 16) {
+        uint64_t a, b;
+        std::memcpy(&a, src, 8);
+        std::memcpy(&b, src + n - 8, 8);
+        std::memcpy(dst, &a, 8);
+        std::memcpy(dst + n - 8, &b, 8);
+    } else if (n >= 4 && n < 8) {
+        uint32_t a, b;
+        std::memcpy(&a, src, 4);
+        std::memcpy(&b, src + n - 4, 4);
+        std::memcpy(dst, &a, 4);
+        std::memcpy(dst + n - 4, &b, 4);
+    } else if (n > 0 && n < 4) {
+        dst[0] = src[0];
+        dst[n / 2] = src[n / 2];
+        dst[n - 1] = src[n - 1];
+    } else if (n > 16 && n <= 128) {
+        // Whole 16-byte blocks, then the last 16 bytes (overlapping the block before).
+        for (size_t i = 0; i + 16 < n; i += 16) std::memcpy(dst + i, src + i, 16);
+        std::memcpy(dst + n - 16, src + n - 16, 16);
+    } else if (n > 128) {
+        std::memcpy(dst, src, n);
+    }
 }
 
 // PackBits and RLA share the layout of a signed control byte followed by literal bytes or
@@ -51,7 +98,7 @@ void DecodeSignedRuns(const uint8_t* src, uint8_t* dst, size_t packed, size_t un
         if (literal) {
             const size_t held = size_t(srcEnd - src);
             const size_t k = std::min({n, held, room});
-            std::memcpy(dst, src, k);
+            CopyBytes(dst, src, k);
             if (k < n) return;  // cut by the coded bytes or by Dest
             src += n;
             dst += n;
@@ -59,6 +106,41 @@ void DecodeSignedRuns(const uint8_t* src, uint8_t* dst, size_t packed, size_t un
             if (src == srcEnd) return;  // the run's byte is missing
             const size_t k = std::min(n, room);
             dst = FillBytes(dst, *src++, k);
+            if (k < n) return;
+        }
+    }
+}
+
+// SGI rows of 8-bit samples (kSample 1) or 16-bit ones (kSample 2, each counted by a
+// 16-bit control word whose high byte is ignored and reduced to its high byte); the sample
+// size is a constant of each form, as this loop runs once per packet.
+template <size_t kSample>
+void DecodeSGIRuns(const uint8_t* src, uint8_t* dst, size_t packed, size_t unpacked)
+{
+    const uint8_t* const srcEnd = src + packed;
+    uint8_t* const dstEnd = dst + unpacked;
+    while (size_t(srcEnd - src) >= kSample) {
+        const uint8_t control = src[kSample - 1];
+        src += kSample;
+        const size_t n = control & 0x7F;
+        if (n == 0) return;
+        const size_t room = size_t(dstEnd - dst);
+        const size_t held = size_t(srcEnd - src) / kSample;
+        if (control & 0x80) {  // n samples follow; of 16-bit ones the high byte is kept
+            const size_t k = std::min({n, held, room});
+            if constexpr (kSample == 1) {
+                CopyBytes(dst, src, k);
+            } else {
+                for (size_t i = 0; i < k; ++i) dst[i] = src[2 * i];
+            }
+            if (k < n) return;
+            src += n * kSample;
+            dst += n;
+        } else {  // one sample follows, written n times
+            if (held == 0) return;
+            const size_t k = std::min(n, room);
+            dst = FillBytes(dst, *src, k);
+            src += kSample;
             if (k < n) return;
         }
     }
@@ -79,56 +161,75 @@ void TRLADecoder::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSi
 void TPCXRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize)
 {
     const uint8_t* src = Source;
-    const uint8_t* const srcEnd = src + SizeOf(PackedSize);
+    TPCXRun pending;
+    DecodePCXRLE(src, src + SizeOf(PackedSize), Dest, SizeOf(UnpackedSize), pending);
+}
+
+size_t DecodePCXRLE(const uint8_t*& Source, const uint8_t* SourceEnd, uint8_t* Dest, size_t Count, TPCXRun& Pending)
+{
     uint8_t* dst = Dest;
-    uint8_t* const dstEnd = dst + SizeOf(UnpackedSize);
-    while (dst < dstEnd && src < srcEnd) {
-        const uint8_t b = *src++;
-        if (b < 0xC0) {  // a data byte of its own
-            *dst++ = b;
+    uint8_t* const dstEnd = Dest + Count;
+    const size_t carried = std::min<size_t>(Pending.Count, Count);
+    dst = FillBytes(dst, Pending.Value, carried);
+    Pending.Count -= uint32_t(carried);
+    const uint8_t* src = Source;
+    // A byte below 0xC0 is a data byte of its own; 0xC0 and above is a count (its low six
+    // bits) followed by the byte to repeat. In photo data both kinds mix at random, so the
+    // fast loop takes the data bytes eight at a time up to the next count, then that run,
+    // writing whole 8-byte words where it can. Those stores may write a little past the
+    // output, never past Dest: later output overwrites those bytes, unless the coded bytes
+    // end first. The fast loop keeps room for the longest run.
+    constexpr uint64_t kHighBits = 0x8080808080808080ull;
+    while (dstEnd - dst >= 72 && SourceEnd - src >= 16) {
+        uint64_t word;
+        std::memcpy(&word, src, 8);
+        std::memcpy(dst, &word, 8);
+        const uint64_t counts = word & (word << 1) & kHighBits;  // bytes of 0xC0 and above
+        if (counts == 0) {
+            src += 8;
+            dst += 8;
             continue;
         }
-        if (src == srcEnd) return;  // the run's byte is missing
-        // 0xC0 has a count of zero: nothing written, both bytes used. A run never writes
-        // more than remains to be produced.
-        const size_t n = std::min(size_t(b & 0x3F), size_t(dstEnd - dst));
-        dst = FillBytes(dst, *src++, n);
+        const unsigned k = unsigned(__builtin_ctzll(counts)) / 8;
+        src += k;
+        dst += k;
+        const size_t n = src[0] & 0x3F;
+        const uint64_t pattern = 0x0101010101010101ull * src[1];
+        src += 2;
+        size_t i = 0;
+        do {
+            std::memcpy(dst + i, &pattern, 8);
+        } while ((i += 8) < n);
+        dst += n;  // 0xC0 has a count of zero: nothing written, both bytes used
     }
+    // The rest one packet at a time, telling the two kinds apart without a branch.
+    while (dst < dstEnd && SourceEnd - src >= 2) {
+        const uint8_t b = src[0];
+        const bool run = b >= 0xC0;
+        const uint8_t value = run ? src[1] : b;
+        const size_t n = run ? size_t(b & 0x3F) : 1;
+        src += 1 + size_t(run);
+        if (n == 1) {
+            *dst++ = value;
+            continue;
+        }
+        // A run never writes past Count; what is left of it goes on in the next call.
+        const size_t room = size_t(dstEnd - dst);
+        dst = FillBytes(dst, value, std::min(n, room));
+        if (n > room) Pending = {uint32_t(n - room), value};
+    }
+    // The last coded byte: a data byte, or a count whose byte is missing.
+    if (dst < dstEnd && src < SourceEnd && *src < 0xC0) *dst++ = *src++;
+    Source = src;
+    return size_t(dst - Dest);
 }
 
 void TSGIRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize)
 {
-    const uint8_t* src = Source;
-    const uint8_t* const srcEnd = src + SizeOf(PackedSize);
-    uint8_t* dst = Dest;
-    uint8_t* const dstEnd = dst + SizeOf(UnpackedSize);
-    const size_t sample = FBytesPerSample == 1 ? 1 : 2;
-    // A 16-bit control word's high byte is ignored; only its low byte counts.
-    while (size_t(srcEnd - src) >= sample) {
-        const uint8_t control = src[sample - 1];
-        src += sample;
-        const size_t n = control & 0x7F;
-        if (n == 0) return;
-        const size_t room = size_t(dstEnd - dst);
-        const size_t held = size_t(srcEnd - src) / sample;
-        if (control & 0x80) {  // n samples follow; of 16-bit ones the high byte is kept
-            const size_t k = std::min({n, held, room});
-            if (sample == 1) {
-                std::memcpy(dst, src, k);
-            } else {
-                for (size_t i = 0; i < k; ++i) dst[i] = src[2 * i];
-            }
-            if (k < n) return;
-            src += n * sample;
-            dst += n;
-        } else {  // one sample follows, written n times
-            if (held == 0) return;
-            const size_t k = std::min(n, room);
-            dst = FillBytes(dst, *src, k);
-            src += sample;
-            if (k < n) return;
-        }
-    }
+    if (FBytesPerSample == 1)
+        DecodeSGIRuns<1>(Source, Dest, SizeOf(PackedSize), SizeOf(UnpackedSize));
+    else
+        DecodeSGIRuns<2>(Source, Dest, SizeOf(PackedSize), SizeOf(UnpackedSize));
 }
 
 void TCUTRLE::Decode(const uint8_t*& Source, uint8_t* Dest, int32_t PackedSize, int32_t UnpackedSize)

@@ -26,24 +26,15 @@ inline uint8_t Sample(const uint8_t* row, size_t i)
     return row[i * kBytes + (kBytes - 1)];
 }
 
-template <unsigned kBytes>
-void RGBRow(const uint8_t* src, uint8_t* dst, size_t pixels)
+// R, G, B (and A) per pixel to blue, green, red (and alpha).
+template <unsigned kBytes, size_t kChannels>
+void InterleavedRow(const uint8_t* src, uint8_t* dst, size_t pixels)
 {
-    for (size_t x = 0; x < pixels; ++x, dst += 3) {
-        dst[0] = Sample<kBytes>(src, 3 * x + 2);
-        dst[1] = Sample<kBytes>(src, 3 * x + 1);
-        dst[2] = Sample<kBytes>(src, 3 * x);
-    }
-}
-
-template <unsigned kBytes>
-void RGBARow(const uint8_t* src, uint8_t* dst, size_t pixels)
-{
-    for (size_t x = 0; x < pixels; ++x, dst += 4) {
-        dst[0] = Sample<kBytes>(src, 4 * x + 2);
-        dst[1] = Sample<kBytes>(src, 4 * x + 1);
-        dst[2] = Sample<kBytes>(src, 4 * x);
-        dst[3] = Sample<kBytes>(src, 4 * x + 3);
+    for (size_t x = 0; x < pixels; ++x, dst += kChannels) {
+        dst[0] = Sample<kBytes>(src, kChannels * x + 2);
+        dst[1] = Sample<kBytes>(src, kChannels * x + 1);
+        dst[2] = Sample<kBytes>(src, kChannels * x);
+        if constexpr (kChannels == 4) dst[3] = Sample<kBytes>(src, 4 * x + 3);
     }
 }
 
@@ -124,16 +115,16 @@ void ConvertRGBRow(const void* Source, void* Dest, uint8_t BitsPerSample, uint32
 {
     const auto* src = static_cast<const uint8_t*>(Source);
     auto* dst = static_cast<uint8_t*>(Dest);
-    if (BitsPerSample == 8) RGBRow<1>(src, dst, SampleCount / 3);
-    else if (BitsPerSample == 16) RGBRow<2>(src, dst, SampleCount / 3);
+    if (BitsPerSample == 8) InterleavedRow<1, 3>(src, dst, SampleCount / 3);
+    else if (BitsPerSample == 16) InterleavedRow<2, 3>(src, dst, SampleCount / 3);
 }
 
 void ConvertRGBARow(const void* Source, void* Dest, uint8_t BitsPerSample, uint32_t SampleCount)
 {
     const auto* src = static_cast<const uint8_t*>(Source);
     auto* dst = static_cast<uint8_t*>(Dest);
-    if (BitsPerSample == 8) RGBARow<1>(src, dst, SampleCount / 4);
-    else if (BitsPerSample == 16) RGBARow<2>(src, dst, SampleCount / 4);
+    if (BitsPerSample == 8) InterleavedRow<1, 4>(src, dst, SampleCount / 4);
+    else if (BitsPerSample == 16) InterleavedRow<2, 4>(src, dst, SampleCount / 4);
 }
 
 void ConvertCMYKRow(const void* Source, void* Dest, uint8_t BitsPerSample, uint32_t SampleCount)

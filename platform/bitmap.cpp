@@ -14,7 +14,18 @@ QUILLET_GRAPHIC_CLASS(TBitmap, nullptr)
 
 namespace {
 
-std::atomic<int64_t> gPixelLimit{kDefaultPixelLimit};
+// The host that loads the component library sets QUILLET_MAX_PIXELS, since the library
+// holds its own copy of this limit.
+int64_t InitialPixelLimit()
+{
+    const char* text = std::getenv(kPixelLimitVariable);
+    if (text == nullptr || *text == '\0') return kDefaultPixelLimit;
+    char* end = nullptr;
+    const long long value = std::strtoll(text, &end, 10);
+    return *end == '\0' && value > 0 ? int64_t(value) : kDefaultPixelLimit;
+}
+
+std::atomic<int64_t> gPixelLimit{InitialPixelLimit()};
 
 // Default colours of an indexed format that has no palette of its own.
 TPaletteRef DefaultPalette(TPixelFormat format)

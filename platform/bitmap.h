@@ -107,5 +107,7 @@ private:
 };
 
 inline constexpr int64_t kDefaultPixelLimit = 100'000'000;
+/// The environment variable that, when set to a positive count, replaces the default limit.
+inline constexpr char kPixelLimitVariable[] = "QUILLET_MAX_PIXELS";
 
 }  // namespace quillet

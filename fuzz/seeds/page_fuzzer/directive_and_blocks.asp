@@ -1,0 +1,3 @@
+<%@ Language="JScript" %>
+<html><%= 1 + 2 %>
+<% var s = "a %> b"; %></html>
