@@ -84,21 +84,14 @@ std::string ParseArgs(const Args& args, TConvertArgs& parsed)
     std::vector<std::string> positional;
     bool filterGiven = false, radiusGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            positional.push_back(arg);
-            continue;
-        }
-        std::string name = arg, value;
-        const size_t equals = arg.find('=');
-        if (equals != std::string::npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-        } else if (name == "--resize" || name == "--filter" || name == "--radius") {
-            if (i + 1 >= args.size()) return name + " needs a value";
-            value = args[++i];
-        }
-        if (name == "--resize") {
+        TArgument arg;
+        if (std::string problem = ReadArgument(args, i, {"--resize", "--filter", "--radius"}, arg); !problem.empty())
+            return problem;
+        const std::string& name = arg.Name;
+        const std::string& value = arg.Value;
+        if (name.empty()) {
+            positional.push_back(value);
+        } else if (name == "--resize") {
             if (!ParseSize(value, parsed.Width, parsed.Height)) return "--resize wants WxH, two positive integers";
             parsed.Resize = true;
         } else if (name == "--filter") {

@@ -64,21 +64,14 @@ std::string ParseArgs(const Args& args, TThumbArgs& parsed)
 {
     bool sized = false;
     for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            parsed.Positional.push_back(arg);
-            continue;
-        }
-        std::string name = arg, value;
-        const size_t equals = arg.find('=');
-        if (equals != std::string::npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-        } else if (name == "--size" || name == "--out-dir" || name == "--jobs") {
-            if (i + 1 >= args.size()) return name + " needs a value";
-            value = args[++i];
-        }
-        if (name == "--size") {
+        TArgument arg;
+        if (std::string problem = ReadArgument(args, i, {"--size", "--out-dir", "--jobs"}, arg); !problem.empty())
+            return problem;
+        const std::string& name = arg.Name;
+        const std::string& value = arg.Value;
+        if (name.empty()) {
+            parsed.Positional.push_back(value);
+        } else if (name == "--size") {
             if (!ParseSize(value, parsed.Width, parsed.Height)) return "--size wants WxH, two positive integers";
             if (parsed.Width >= kWidthBound || parsed.Height >= kHeightBound)
                 return "--size must stay below 320x200 (319x199 at most)";
@@ -90,7 +83,7 @@ std::string ParseArgs(const Args& args, TThumbArgs& parsed)
             const bool digits = !value.empty() && value.size() <= 2 && value.find_first_not_of("0123456789") == std::string::npos;
             parsed.Jobs = digits ? std::stoi(value) : 0;
             if (parsed.Jobs < 1 || parsed.Jobs > kMaxJobs) return "--jobs wants a number from 1 to 64";
-        } else if (name == "--fit" && equals == std::string::npos) {
+        } else if (name == "--fit" && !arg.HasEquals) {
             parsed.Fit = true;
         } else {
             return "unknown option '" + name + "'";
