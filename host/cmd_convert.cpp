@@ -59,22 +59,6 @@ std::optional<TOutput> OutputKind(const std::string& extension)
     return std::nullopt;
 }
 
-// A side of --resize: decimal digits only, 1 to 2^31 - 1.
-bool ParseSide(const std::string& text, int32_t& side)
-{
-    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
-    const long long value = std::stoll(text);
-    if (value < 1 || value > INT32_MAX) return false;
-    side = int32_t(value);
-    return true;
-}
-
-bool ParseSize(const std::string& text, int32_t& width, int32_t& height)
-{
-    const size_t x = text.find_first_of("xX");
-    return x != std::string::npos && ParseSide(text.substr(0, x), width) && ParseSide(text.substr(x + 1), height);
-}
-
 bool ParseRadius(const std::string& text, float& radius)
 {
     if (text.empty()) return false;
@@ -100,21 +84,14 @@ std::string ParseArgs(const Args& args, TConvertArgs& parsed)
     std::vector<std::string> positional;
     bool filterGiven = false, radiusGiven = false;
     for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-            positional.push_back(arg);
-            continue;
-        }
-        std::string name = arg, value;
-        const size_t equals = arg.find('=');
-        if (equals != std::string::npos) {
-            name = arg.substr(0, equals);
-            value = arg.substr(equals + 1);
-        } else if (name == "--resize" || name == "--filter" || name == "--radius") {
-            if (i + 1 >= args.size()) return name + " needs a value";
-            value = args[++i];
-        }
-        if (name == "--resize") {
+        TArgument arg;
+        if (std::string problem = ReadArgument(args, i, {"--resize", "--filter", "--radius"}, arg); !problem.empty())
+            return problem;
+        const std::string& name = arg.Name;
+        const std::string& value = arg.Value;
+        if (name.empty()) {
+            positional.push_back(value);
+        } else if (name == "--resize") {
             if (!ParseSize(value, parsed.Width, parsed.Height)) return "--resize wants WxH, two positive integers";
             parsed.Resize = true;
         } else if (name == "--filter") {
@@ -141,6 +118,22 @@ std::string ParseArgs(const Args& args, TConvertArgs& parsed)
 }
 
 }  // namespace
+
+// A side: decimal digits only, 1 to 2^31 - 1.
+static bool ParseSide(const std::string& text, int32_t& side)
+{
+    if (text.empty() || text.size() > 10 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    const long long value = std::stoll(text);
+    if (value < 1 || value > INT32_MAX) return false;
+    side = int32_t(value);
+    return true;
+}
+
+bool ParseSize(const std::string& text, int32_t& width, int32_t& height)
+{
+    const size_t x = text.find_first_of("xX");
+    return x != std::string::npos && ParseSide(text.substr(0, x), width) && ParseSide(text.substr(x + 1), height);
+}
 
 int ConvertCommand(const Args& args)
 {

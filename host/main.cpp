@@ -1,4 +1,5 @@
 // quillet: the command-line face of the upload component.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -50,6 +51,27 @@ int UsageError(const std::string& usage, const std::string& problem)
     if (!problem.empty()) std::fprintf(stderr, "quillet: %s\n", problem.c_str());
     std::fprintf(stderr, "usage: %s\n", usage.c_str());
     return 2;
+}
+
+std::string ReadArgument(const Args& args, size_t& i, std::initializer_list<std::string_view> valued, TArgument& out)
+{
+    const std::string& arg = args[i];
+    out = TArgument();
+    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+        out.Value = arg;
+        return {};
+    }
+    out.Name = arg;
+    const size_t equals = arg.find('=');
+    if (equals != std::string::npos) {
+        out.Name = arg.substr(0, equals);
+        out.Value = arg.substr(equals + 1);
+        out.HasEquals = true;
+    } else if (std::find(valued.begin(), valued.end(), out.Name) != valued.end()) {
+        if (i + 1 >= args.size()) return out.Name + " needs a value";
+        out.Value = args[++i];
+    }
+    return {};
 }
 
 bool WantsHelp(const Args& args)

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
@@ -53,6 +54,33 @@ std::string ChangeFileExt(const std::string& fileName, const std::string& extens
     return fileName.substr(0, dot) + extension;
 }
 
+bool ForceDirectories(const std::string& path)
+{
+    const std::string folder = ServerPath(path);
+    const size_t length = folder.size();
+    size_t i = 0;
+    do {
+        i = std::min(folder.find('/', i), length);
+        const std::string prefix = folder.substr(0, i);
+        ++i;
+        if (prefix.empty() && length > 0 && folder[0] == '/') continue;  // the root
+        // A folder that another process made between the test and the creation is there
+        // all the same.
+        if (!DirectoryExists(prefix) && !CreateDir(prefix) && !DirectoryExists(prefix)) return false;
+    } while (i < length);
+    return true;
+}
+
+std::string UploadFileName(const std::string& clientName)
+{
+    const size_t slash = clientName.rfind('/');
+    std::string name = slash == std::string::npos ? clientName : clientName.substr(slash + 1);
+    // Such a name has no extension after its last '/' either, so the stand-in needs none:
+    // the picture then refuses it for its empty extension, as it would the name itself.
+    if (name.empty() || name == "." || name == "..") name = "upload";
+    return name;
+}
+
 std::string CreatePrivateFolder(const std::string& parent)
 {
     std::string pattern = parent;
@@ -82,11 +110,30 @@ void RemoveTree(const std::string& path)
     ::rmdir(path.c_str());
 }
 
+namespace {
+
+// Room for the dot and the six unique characters within a name of 255 bytes.
+constexpr size_t kMaxBaseLength = 240;
+
+// The data reaches the disk before the rename makes it the target, so that not even a
+// crash of the whole system leaves an empty or torn file under the target's name.
+bool SyncFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
+
+}  // namespace
+
 TAtomicFile::TAtomicFile(const std::string& target) : FTarget(target)
 {
     const size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    // The temporary name must fit wherever the target's name fits: a long name is cut.
+    const std::string base = (slash == std::string::npos ? target : target.substr(slash + 1)).substr(0, kMaxBaseLength);
     std::string pattern = folder + "." + base + ".XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
@@ -114,7 +161,8 @@ void TAtomicFile::Commit()
     // serves it). The rename is what makes the file appear whole: a process killed before
     // it leaves only the temporary name behind.
     FStream.reset();
-    const bool ok = ::chmod(FTemporary.c_str(), 0644) == 0 && ::rename(FTemporary.c_str(), FTarget.c_str()) == 0;
+    const bool ok = SyncFile(FTemporary) && ::chmod(FTemporary.c_str(), 0644) == 0 &&
+                    ::rename(FTemporary.c_str(), FTarget.c_str()) == 0;
     if (!ok) throw Exception(Fmt(kCannotCreateFile, FTarget.c_str()));
     FCommitted = true;
 }

@@ -23,6 +23,17 @@ bool DeleteFile(const std::string& path);
 /// The name with its extension (from the last '.' after the last separator) replaced.
 std::string ChangeFileExt(const std::string& fileName, const std::string& extension);
 
+/// Creates the folder and each missing ancestor in turn, from the root outward, with every
+/// '\' taken as '/'. The empty prefix before a leading '/' is the root: it exists. False
+/// as soon as one folder cannot be created (those made before it stay); an empty path
+/// cannot be created.
+bool ForceDirectories(const std::string& path);
+
+/// The name an uploaded file takes inside the private folder of its load: the client's
+/// name with everything up to its last '/' removed, so that it names a file in that folder
+/// and nowhere else; "upload" when that leaves an empty name, "." or "..".
+std::string UploadFileName(const std::string& clientName);
+
 /// A new folder with a unique name inside parent, readable only by this user.
 std::string CreatePrivateFolder(const std::string& parent);
 /// Removes a folder and everything in it; quiet about what is already gone.

@@ -91,6 +91,17 @@ TBitmap& TPicture::AsBitmap()
     return static_cast<TBitmap&>(*FGraphic);
 }
 
+TBitmap& TPicture::ConvertToBitmap()
+{
+    if (FGraphic && !FGraphic->InheritsFrom(TBitmap::Class)) {
+        // Copied before the graphic is let go, so that a graphic that cannot be copied stays.
+        auto bitmap = std::make_unique<TBitmap>();
+        bitmap->CopyFrom(*FGraphic);
+        FGraphic = std::move(bitmap);
+    }
+    return AsBitmap();
+}
+
 int TPicture::Width() const { return FGraphic ? FGraphic->Width() : 0; }
 
 int TPicture::Height() const { return FGraphic ? FGraphic->Height() : 0; }

@@ -33,6 +33,11 @@ public:
     void Save(const std::string& fileName);
     /// The held graphic when it is a bitmap; otherwise it is replaced by a new empty one.
     TBitmap& AsBitmap();
+    /// The held graphic turned into a bitmap the way an upload is loaded: a bitmap (or a
+    /// reader) stays as it is; another graphic is replaced by a bitmap copied from it (a
+    /// JPEG image by its decoded pixels); an icon or a metafile raises "Cannot assign a %s
+    /// to a %s" and stays.
+    TBitmap& ConvertToBitmap();
 
     TGraphic* Graphic() const { return FGraphic.get(); }
     void SetGraphic(std::unique_ptr<TGraphic> graphic) { FGraphic = std::move(graphic); }

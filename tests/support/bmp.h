@@ -54,4 +54,23 @@ struct BmpFixture {
     }
 };
 
+/// A 24-bit bitmap file whose pixels vary smoothly along both directions (so that a JPEG
+/// of it stays close to it).
+inline Bytes GradientBmp(int width, int height)
+{
+    BmpFixture bmp;
+    bmp.Width = width;
+    bmp.Height = height;
+    const int stride = (width * 3 + 3) & ~3;
+    bmp.Pixels.resize(size_t(stride) * size_t(height), 0);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            uint8_t* p = bmp.Pixels.data() + size_t(y) * size_t(stride) + size_t(x) * 3;
+            p[0] = uint8_t(x * 255 / std::max(1, width - 1));
+            p[1] = uint8_t(y * 255 / std::max(1, height - 1));
+            p[2] = uint8_t(128 + (x - y) / 8);
+        }
+    return bmp.Build();
+}
+
 }  // namespace quillet::test
