@@ -29,7 +29,7 @@ struct Setup {
     {
         RegisterImageFormats();
         // Keep single inputs well inside the fuzzer's memory limit.
-        TBitmap::SetPixelLimit(int64_t(1) << 24);
+        TBitmap::SetPixelLimit(int64_t(1) << 22);
         folder = CreatePrivateFolder(TempFolder());
         fileName = folder + "/input." QUILLET_FUZZ_EXTENSION;
     }
