@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/report.h"
 #include "component/request_body.h"
 #include "platform/com/variant.h"
 
@@ -100,6 +101,8 @@ void Measure(const TCase& c, bool withNaive)
         std::printf("  byte by byte  %8.2f ms  %8.0f MiB/s\n", naive * 1e3, mib / naive);
     }
     std::printf("  ratio FindBoundary / memmem throughput: %.2f (goal >= 0.50)\n\n", reference / scan);
+    quillet::bench::PrintRatio(std::string("boundary scan ") + c.Name, "memmem", reference / scan,
+                               quillet::bench::AtLeast(0.5));
 }
 
 }  // namespace
