@@ -39,6 +39,20 @@ std::string CreatePrivateFolder(const std::string& parent);
 /// Removes a folder and everything in it; quiet about what is already gone.
 void RemoveTree(const std::string& path);
 
+/// A private folder inside parent (CreatePrivateFolder) for the life of the object: it is
+/// removed with everything in it however the scope is left.
+class TPrivateFolder {
+public:
+    explicit TPrivateFolder(const std::string& parent) : FPath(CreatePrivateFolder(parent)) {}
+    ~TPrivateFolder() { RemoveTree(FPath); }
+    TPrivateFolder(const TPrivateFolder&) = delete;
+    TPrivateFolder& operator=(const TPrivateFolder&) = delete;
+    const std::string& Path() const { return FPath; }
+
+private:
+    std::string FPath;
+};
+
 /// A file written under a temporary name beside its target and renamed over the target by
 /// Commit(), so that no reader ever sees it half written. Without Commit() the temporary
 /// file is removed.
