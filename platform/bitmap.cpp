@@ -232,14 +232,12 @@ size_t RowStride(int width, TPixelFormat format)
     return ((size_t(std::max(width, 0)) * size_t(bits) + 31) / 32) * 4;
 }
 
-void TBitmap::FreeBits::operator()(uint8_t* p) const { std::free(p); }
-
 TBitmap::Bits_t TBitmap::Allocate(size_t bytes, bool clear)
 {
-    // calloc: large images get zero pages from the system without a pass over them.
-    auto* p = static_cast<uint8_t*>(clear ? std::calloc(bytes, 1) : std::malloc(bytes));
-    if (p == nullptr) throw Exception(kOutOfMemory);
-    return Bits_t(p);
+    // Large images get zero pages from the system without a pass over them.
+    Bits_t bits = AllocateBlock(bytes, clear);
+    if (!bits) throw Exception(kOutOfMemory);
+    return bits;
 }
 
 TBitmap::~TBitmap() = default;
