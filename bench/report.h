@@ -21,7 +21,7 @@ inline std::string Field(std::string text)
 /// Prints the RATIO line; goal is ">=2.00", "<=2.50" or "-".
 inline void PrintRatio(const std::string& measurement, const std::string& peer, double ratio, const std::string& goal = "-")
 {
-    std::printf("RATIO\t%s\t%s\t%.2f\t%s\n", Field(measurement).c_str(), Field(peer).c_str(), ratio, goal.c_str());
+    std::printf("RATIO\t%s\t%s\t%.3f\t%s\n", Field(measurement).c_str(), Field(peer).c_str(), ratio, goal.c_str());
 }
 
 /// A goal of at least (">=") or at most ("<=") the value, as PrintRatio takes it.
