@@ -24,10 +24,10 @@ constexpr size_t kMaxNameLength = 255;
 
 // The folder of one load inside the temporary folder, made for it alone so that loads of
 // uploads of the same name never meet, and removed with everything in it however the
-// load ends.
+// load ends (a server killed meanwhile removes it at its next start).
 class TLoadFolder {
 public:
-    TLoadFolder() : FPath(CreatePrivateFolder(TempFolder())) {}
+    TLoadFolder() : FPath(CreateLoadFolder(TempFolder())) {}
     ~TLoadFolder() { RemoveTree(FPath); }
     TLoadFolder(const TLoadFolder&) = delete;
     TLoadFolder& operator=(const TLoadFolder&) = delete;
