@@ -244,16 +244,19 @@ public:
     TPageWorkers(const TPageWorkers&) = delete;
     TPageWorkers& operator=(const TPageWorkers&) = delete;
 
-    void Post(std::function<void()> job)
+    /// False once the workers stop: the job will not run.
+    bool Post(std::function<void()> job)
     {
         {
             std::lock_guard<std::mutex> lock(FMutex);
+            if (FStopping) return false;
             FJobs.push_back(std::move(job));
         }
         FWake.notify_one();
+        return true;
     }
 
-    /// Runs every job still queued, then ends the threads.
+    /// Runs every job queued before, then ends the threads.
     void Stop()
     {
         {
@@ -405,7 +408,7 @@ struct THttpServer::TState {
                 std::unique_ptr<IObjectProvider> world = server.FOptions.NewObjectWorld();
                 host::RunPage(exchange.Request, exchange.Response, *world, server.FOptions.Page);
             }
-        } catch (const std::exception&) {
+        } catch (...) {
             StatusResponse(exchange.Response, 500);
         }
         exchange.Request.Body.clear();
@@ -415,18 +418,22 @@ struct THttpServer::TState {
     }
 
     // Suspends the connection and hands its page to a worker; the library calls the
-    // access handler again when the worker resumes it.
+    // access handler again when the worker resumes it. A page that comes in while the
+    // server stops (on a connection kept open) is answered 503.
     static MHD_Result StartPage(THttpServer& server, MHD_Connection* connection, TExchange& exchange)
     {
         exchange.PageQueued = true;
         MHD_suspend_connection(connection);
+        int status = 503;
         try {
-            server.FWorkers->Post([&server, connection, &exchange] { RunPage(server, connection, exchange); });
+            if (server.FWorkers->Post([&server, connection, &exchange] { RunPage(server, connection, exchange); }))
+                return MHD_YES;
         } catch (const std::exception&) {
-            StatusResponse(exchange.Response, 500);
-            exchange.PageDone.store(true, std::memory_order_release);
-            MHD_resume_connection(connection);
+            status = 500;
         }
+        StatusResponse(exchange.Response, status);
+        exchange.PageDone.store(true, std::memory_order_release);
+        MHD_resume_connection(connection);
         return MHD_YES;
     }
 
