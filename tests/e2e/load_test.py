@@ -9,7 +9,7 @@
 - `kill -9` while saves are in flight: every picture under its final name is whole, and
   the next start clears what the killed server left in its temporary folder.
 
-    load_test.py QUILLET_BINARY COMPONENT_LIBRARY SITE_DIR [--clients N] [--uploads N]
+    load_test.py QUILLET_BINARY COMPONENT_LIBRARY SITE_DIR [--clients N] [--uploads N] [--no-memory-check]
 
 Exit status: 0 passed, 1 failed.
 """
@@ -75,7 +75,7 @@ def chunks(data, size=16384):
     return out + b"0\r\n\r\n"
 
 
-def load_checks(site, server, clients, per_client, uploads):
+def load_checks(site, server, clients, per_client, uploads, memory_check):
     started_files = open_files(server)
     warm = run_load(site, server.port, clients, WARM_UP, uploads, "warm")
     check(not warm.problems, "warm-up: %d of %d uploads wrong, first: %s" % (
@@ -90,7 +90,8 @@ def load_checks(site, server, clients, per_client, uploads):
           "warm-up, %d KiB at the end" % (clients, per_client, result.rate(), result.percentile(50) * 1000,
                                           result.percentile(99) * 1000, rss_warm, rss_end))
     check(len(site.thumbnails()) == clients * (WARM_UP + per_client), "one thumbnail per upload in uploads/")
-    check(rss_end <= rss_warm + RSS_SLACK_KIB, "the server's memory grew from %d KiB to %d KiB" % (rss_warm, rss_end))
+    check(not memory_check or rss_end <= rss_warm + RSS_SLACK_KIB,
+          "the server's memory grew from %d KiB to %d KiB" % (rss_warm, rss_end))
     # Keep-alive connections close as the clients end; the server's own files stay.
     deadline = time.time() + 5
     while open_files(server) > started_files and time.time() < deadline:
@@ -263,13 +264,16 @@ def main():
     parser.add_argument("site")
     parser.add_argument("--clients", type=int, default=32)
     parser.add_argument("--uploads", type=int, default=200, help="per client, after the warm-up")
+    # Under the address sanitizer freed memory waits in its quarantine, so the resident size
+    # grows whatever the server does; its leak check at the server's exit stands in.
+    parser.add_argument("--no-memory-check", action="store_true", help="do not compare the server's RSS")
     args = parser.parse_args()
     site = Site(args.quillet, args.library, args.site)
     try:
         uploads = standard_uploads()
         server = Server(site, "--threads", "4", "--timeout", str(TIMEOUT), "--max-body", str(MAX_BODY))
         try:
-            load_checks(site, server, args.clients, args.uploads, uploads)
+            load_checks(site, server, args.clients, args.uploads, uploads, not args.no_memory_check)
             broken_body_checks(site, server, uploads)
             limit_checks(site, server, uploads)
             slow_client_checks(site, server, uploads)
