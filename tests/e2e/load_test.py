@@ -249,9 +249,9 @@ def kill_checks(site, uploads, clients):
     try:
         check(not [n for n in site.temporary_leftovers() if n.startswith("tmp/")],
               "the next start clears the killed server's temporary folders: %s" % site.temporary_leftovers())
-        still_serving_after_kill = Client(restarted.port)
-        problem, _ = upload_once(site, still_serving_after_kill, uploads[2], "after the kill", "after.jpg")
-        still_serving_after_kill.close()
+        client = Client(restarted.port)
+        problem, _ = upload_once(site, client, uploads[2], "after the kill", "after.jpg")
+        client.close()
         check(problem is None, "after kill -9 and a new start, an upload fails: %s" % problem)
     finally:
         check(restarted.stop() == 0, "the restarted server stops cleanly")
