@@ -16,6 +16,7 @@ import threading
 import time
 
 SOURCE = sys.argv[2] if len(sys.argv) > 2 else os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
 from http_load import Client, Server, Site, Upload, run_load  # noqa: E402
 

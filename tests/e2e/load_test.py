@@ -22,6 +22,7 @@ import time
 
 from PIL import Image
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from http_load import (Client, Failure, Server, Site, Upload, answer_problem, check, connect, form_body,  # noqa: E402
                        read_answer, run_load, standard_uploads, upload_once, wait_closed)
