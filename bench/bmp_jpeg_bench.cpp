@@ -14,6 +14,7 @@
 
 #include <jpeglib.h>
 
+#include "bench/report.h"
 #include "platform/bitmap.h"
 #include "platform/jpeg.h"
 #include "platform/stream.h"
@@ -55,10 +56,11 @@ std::pair<double, double> BestOfBoth(int runs, const std::function<void()>& ours
 
 void Report(const char* what, double quillet, const char* peer, double peerMs)
 {
-    if (peerMs > 0)
+    if (peerMs > 0) {
         std::printf("%-34s Quillet %8.2f ms   %-22s %8.2f ms   ratio %.2f\n", what, quillet, peer, peerMs,
-                    quillet / peerMs);
-    else
+                    peerMs / quillet);
+        bench::PrintRatio(what, peer, peerMs / quillet);
+    } else
         std::printf("%-34s Quillet %8.2f ms\n", what, quillet);
 }
 

@@ -21,6 +21,7 @@
 
 #include <unistd.h>
 
+#include "bench/report.h"
 #include "imaging/readers/gif.h"
 #include "imaging/readers/tiff.h"
 #include "platform/errors.h"
@@ -466,9 +467,11 @@ int main()
 
         std::printf("%-26s %9zu %10.2f", c.Name.c_str(), c.File.size(), quillet);
         double fastest = 1e30;
+        std::vector<std::pair<std::string, double>> ratios;
         for (const char* peer : {"giflib", "stb", "libtiff", "Pillow"}) {
             if (auto it = peers.find(peer); it != peers.end()) {
                 std::printf(" | %9.2f %7.2f", it->second, it->second / quillet);
+                ratios.emplace_back(peer, it->second / quillet);
                 fastest = std::min(fastest, it->second);
             } else {
                 std::printf(" | %9s %7s", "-", "-");
@@ -476,6 +479,7 @@ int main()
         }
         if (fastest < 1e30) std::printf(" | %.2f", fastest / quillet);
         std::printf("%s\n", check);
+        for (const auto& [peer, ratio] : ratios) quillet::bench::PrintRatio("decode " + c.Name, peer, ratio);
     }
     if (keep == nullptr) std::filesystem::remove_all(folder);
     return 0;

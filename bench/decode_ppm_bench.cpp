@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/report.h"
 #include "imaging/readers/ppm.h"
 #include "platform/files.h"
 #include "platform/stream.h"
@@ -96,13 +97,14 @@ double PillowMs(const std::string& file, int runs)
     return pclose(pipe) == 0 ? ms : -1;
 }
 
-void Report(const char* peer, double peerMs, double quilletMs)
+void Report(const std::string& measurement, const char* peer, double peerMs, double quilletMs)
 {
     if (peerMs < 0) {
         std::printf("  %-10s (not available)\n", peer);
         return;
     }
     std::printf("  %-10s %9.3f ms   ratio %.2f\n", peer, peerMs, peerMs / quilletMs);
+    quillet::bench::PrintRatio(measurement, peer, peerMs / quilletMs);
 }
 
 void Run(int width, int height, int runs, const std::string& folder)
@@ -127,11 +129,12 @@ void Run(int width, int height, int runs, const std::string& folder)
     const std::vector<double> ms = MedianMs(runs, work);
     const double quillet = ms[0];
     std::printf("  %-10s %9.3f ms\n", "Quillet", quillet);
-    Report("stb_image", ms.size() > 1 ? ms[1] : -1, quillet);
+    const std::string measurement = "decode P6 " + std::to_string(width) + "x" + std::to_string(height);
+    Report(measurement, "stb_image", ms.size() > 1 ? ms[1] : -1, quillet);
 
     const std::string file = folder + "/bench.ppm";
     std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(data.data()), std::streamsize(data.size()));
-    Report("Pillow", PillowMs(file, runs), quillet);
+    Report(measurement, "Pillow", PillowMs(file, runs), quillet);
 }
 
 }  // namespace

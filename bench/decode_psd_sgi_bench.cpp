@@ -16,6 +16,7 @@
 #include <tuple>
 #include <vector>
 
+#include "bench/report.h"
 #include "imaging/readers/psd.h"
 #include "imaging/readers/sgi.h"
 #include "platform/files.h"
@@ -200,9 +201,10 @@ void WriteBytes(const std::string& path, const std::vector<uint8_t>& data)
     file.WriteBuffer(data.data(), int64_t(data.size()));
 }
 
-void Report(const char* peer, double peerMs, double quilletMs)
+void Report(const std::string& measurement, const char* peer, double peerMs, double quilletMs, double goal)
 {
     std::printf("  %-10s %8.2f ms   ratio %5.2f\n", peer, peerMs, peerMs / quilletMs);
+    bench::PrintRatio(measurement, peer, peerMs / quilletMs, bench::AtLeast(goal));
 }
 
 }  // namespace
@@ -257,22 +259,26 @@ int main()
                     c.height, c.file.size(), kRounds, c.repeats);
         std::printf("  %-10s %8.2f ms\n", "Quillet", quillet[i]);
         double fastest = 1e300;
+        // Quillet against the fastest peer; against each peer then at least as much.
+        const double goal = psd ? 1.2 : 2.0;
+        const std::string measurement = std::string("decode ") + c.format + " " + std::to_string(c.width) + "x" +
+                                        std::to_string(c.height);
         if (psd) {
             if (stb[i] < 1e300) {
-                Report("stb_image", stb[i], quillet[i]);
+                Report(measurement, "stb_image", stb[i], quillet[i], goal);
                 fastest = std::min(fastest, stb[i]);
             } else {
                 std::printf("  %-10s not available\n", "stb_image");
             }
         }
         if (pillow[i] < 1e300) {
-            Report("Pillow", pillow[i], quillet[i]);
+            Report(measurement, "Pillow", pillow[i], quillet[i], goal);
             fastest = std::min(fastest, pillow[i]);
         } else {
             std::printf("  %-10s not available\n", "Pillow");
         }
         if (fastest < 1e300)
-            std::printf("  fastest peer / Quillet: %.2f (goal %.1f)\n", fastest / quillet[i], psd ? 1.2 : 2.0);
+            std::printf("  fastest peer / Quillet: %.2f (goal %.1f)\n", fastest / quillet[i], goal);
         std::printf("\n");
     }
     RemoveTree(folder);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/report.h"
 #include "codecs/ImageCodecs.h"
 #include "imaging/readers/pcx.h"
 #include "imaging/readers/targa.h"
@@ -240,6 +241,10 @@ void Run(int width, int height, int runs, const std::string& folder)
                     Cell(pillow, quillet).c_str());
         if (fastest < 0) std::printf("-\n");
         else std::printf("%.2f\n", fastest / quillet);
+        const std::string measurement = std::string("decode ") + f.name + " " + std::to_string(width) + "x" +
+                                        std::to_string(height);
+        if (stb >= 0) quillet::bench::PrintRatio(measurement, "stb_image", stb / quillet);
+        if (pillow >= 0) quillet::bench::PrintRatio(measurement, "Pillow", pillow / quillet);
     }
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/report.h"
 #include "imaging/resample.h"
 
 namespace {
@@ -111,10 +112,11 @@ int main()
             fast = std::min(fast, QuilletMs(c, pixels, true));
             portable = std::min(portable, QuilletMs(c, pixels, false));
         }
-        if (pillow > 0)
+        if (pillow > 0) {
             std::printf("%-32s %12.3f %12.3f %12.3f %10.2f %10.2f\n", c.name, fast, portable, pillow, pillow / fast,
                         pillow / portable);
-        else
+            bench::PrintRatio(std::string("resample ") + c.name, "Pillow", pillow / fast, bench::AtLeast(2.0));
+        } else
             std::printf("%-32s %12.3f %12.3f %12s %10s %10s\n", c.name, fast, portable, "n/a", "n/a", "n/a");
     }
     std::printf("ratio = Pillow time / Quillet time (goal >= 2.0); portable = the loops without AVX2\n");

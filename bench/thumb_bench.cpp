@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/report.h"
 #include "imaging/ImageFormats.h"
 #include "imaging/resample.h"
 #include "platform/bitmap.h"
@@ -139,10 +140,11 @@ int main()
             copy = std::min(copy, TemporaryCopyMs(data));
         }
         RemoveTree(folder);
-        if (pillow > 0)
+        if (pillow > 0) {
             std::printf("%-28s %10zu %12.2f %10.2f %8.2f %14.3f\n", c.name, data.size() / 1024, quillet, pillow,
                         pillow / quillet, copy);
-        else
+            bench::PrintRatio(std::string("in-process road ") + c.name, "Pillow", pillow / quillet);
+        } else
             std::printf("%-28s %10zu %12.2f %10s %8s %14.3f\n", c.name, data.size() / 1024, quillet, "n/a", "n/a", copy);
     }
     std::printf("ratio = Pillow time / Quillet time; JPEG decoding (float DCT, block smoothing, as the\n"

@@ -22,21 +22,6 @@ constexpr int32_t kHeightBound = 200;
 // the file system takes.
 constexpr size_t kMaxNameLength = 255;
 
-// The folder of one load inside the temporary folder, made for it alone so that loads of
-// uploads of the same name never meet, and removed with everything in it however the
-// load ends (a server killed meanwhile removes it at its next start).
-class TLoadFolder {
-public:
-    TLoadFolder() : FPath(CreateLoadFolder(TempFolder())) {}
-    ~TLoadFolder() { RemoveTree(FPath); }
-    TLoadFolder(const TLoadFolder&) = delete;
-    TLoadFolder& operator=(const TLoadFolder&) = delete;
-    const std::string& Path() const { return FPath; }
-
-private:
-    std::string FPath;
-};
-
 // The picture loads by file name, so the upload goes to disk first. A file that cannot be
 // written whole (a full disk as much as a missing folder) cannot be created.
 void WriteTemporaryFile(const std::string& fileName, TMemoryStream& content)
@@ -78,9 +63,10 @@ HRESULT TQuillet::LoadImage(VARIANT TagName, VARIANT* Value)
             return;
         }
         // The file keeps the upload's extension, which picks the reader; its folder is the
-        // load's own, and only the name after a last '/' is used, so that no upload can
-        // name a file outside it.
-        const TLoadFolder folder;
+        // load's own (so that loads of uploads of the same name never meet, and removed
+        // however the load ends, or at the next start of a server killed meanwhile), and only the name after a last '/' is used, so that no
+        // upload can name a file outside it.
+        const TLoadFolder folder(TempFolder());
         const std::string tempFile = folder.Path() + "/" + UploadFileName(name);
         WriteTemporaryFile(tempFile, content);
         content.Clear();

@@ -208,9 +208,10 @@ bool TRequestBody::FieldContent(std::string_view name, TStream& stream) const
     if (blank == nullptr) return false;
     const int64_t start = static_cast<const uint8_t*>(blank) - FData + 4;
     const int64_t e = start < FLength ? FindBoundary(int32_t(start)) : -1;
-    // Without a boundary after it n is negative, and the stream refuses the size.
+    // Without a boundary after it n is negative, and the stream refuses the size. The
+    // zero byte is room taken up front, so that the stream is sized once, exactly.
     const int64_t n = e - start - 2;
-    stream.SetSize(n);
+    stream.SetSize(n > 0 ? n + 1 : n);
     stream.SetPosition(0);
     if (n <= 0) return true;
     stream.WriteBuffer(FData + start, n);

@@ -1,7 +1,8 @@
 // quillet thumb IN OUT --size WxH, and IN... --out-dir DIR --size WxH: JPEG thumbnails as
-// the upload component makes them (the reader picked by IN's extension, the picture turned
-// into a bitmap, scaled with the box filter below 320 x 200, compressed at quality 90),
-// without a page or a request. Many inputs are shared out to a few worker threads.
+// the upload component makes them (IN copied into a private temporary folder as an upload
+// is, the reader picked by its extension, the picture turned into a bitmap, scaled with the
+// box filter below 320 x 200, compressed at quality 90), without a page or a request. Many
+// inputs are shared out to a few worker threads.
 #include <unistd.h>
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include "platform/files.h"
 #include "platform/jpeg.h"
 #include "platform/picture.h"
+#include "platform/stream.h"
 
 namespace quillet::host {
 
@@ -29,9 +31,10 @@ constexpr char kUsage[] =
     "       quillet thumb IN... --out-dir DIR --size WxH [--fit] [--jobs N]";
 constexpr char kHelp[] =
     "\n"
-    "Makes JPEG thumbnails the way the upload component does: IN is read by the reader\n"
-    "that its extension selects, turned into a bitmap, scaled with the box filter and\n"
-    "written as a baseline JPEG of quality 90, whatever OUT's extension.\n"
+    "Makes JPEG thumbnails the way the upload component does: IN is copied into a private\n"
+    "temporary folder as an upload is (its bytes and one zero byte), read from there by the\n"
+    "reader that its extension selects, turned into a bitmap, scaled with the box filter\n"
+    "and written as a baseline JPEG of quality 90, whatever OUT's extension.\n"
     "\n"
     "options:\n"
     "  --size WxH     the thumbnail's size; below 320 x 200 (at most 319x199)\n"
@@ -110,10 +113,34 @@ std::pair<int32_t, int32_t> FitSize(int32_t sourceWidth, int32_t sourceHeight, i
     return {int32_t(std::max<int64_t>(1, (w * height + h / 2) / h)), height};
 }
 
+std::string BaseName(const std::string& path)
+{
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The picture loads from the file an upload of IN would give: in a folder of its own
+// under the temporary folder, named after IN, holding IN's bytes and then one zero byte
+// (none after an empty file). A reader that looks at the end of its file, or beside it,
+// thus sees what it sees for an upload.
+void LoadAsUpload(TPicture& picture, const std::string& in)
+{
+    const TLoadFolder folder(TempFolder());
+    const std::string copy = folder.Path() + "/" + UploadFileName(BaseName(in));
+    {
+        TFileStream file(copy, TFileStream::fmCreate);
+        if (file.CopyFromFile(in) > 0) {
+            const uint8_t zero = 0;
+            file.WriteBuffer(&zero, 1);
+        }
+    }
+    picture.Load(copy);
+}
+
 void MakeThumbnail(const std::string& in, const std::string& out, const TThumbArgs& a)
 {
     TPicture picture;
-    picture.Load(in);
+    LoadAsUpload(picture, in);
     TBitmap& source = picture.ConvertToBitmap();
     const auto [width, height] = a.Fit ? FitSize(source.Width(), source.Height(), a.Width, a.Height)
                                        : std::make_pair(a.Width, a.Height);
@@ -123,12 +150,6 @@ void MakeThumbnail(const std::string& in, const std::string& out, const TThumbAr
     TJPEGImage jpeg;
     jpeg.CopyFrom(result);
     jpeg.WriteImageFile(out);
-}
-
-std::string BaseName(const std::string& path)
-{
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // One input of a run over many: where its thumbnail goes, and how it went.

@@ -204,6 +204,22 @@ void BGRAToRow(const uint8_t* in, TPixelFormat format, int width, TNearestColor*
     }
 }
 
+// Indices straight to blue, green, red: the common way from a palette picture (GIF, PCX)
+// to the 24 bits that scaling needs. Each pixel is one 4-byte store of a packed table
+// entry whose fourth byte the next pixel overwrites; the last pixel stores its three.
+void IndexedToBGRRow(const uint8_t* row, TPixelFormat format, int width, const uint32_t* packed, uint8_t* indices,
+                     uint8_t* out)
+{
+    if (width <= 0) return;
+    const uint8_t* index = row;
+    if (format != TPixelFormat::pf8bit) {
+        UnpackIndices(row, format, width, indices);
+        index = indices;
+    }
+    for (int x = 0; x < width - 1; ++x) std::memcpy(out + 3 * size_t(x), &packed[index[x]], 4);
+    std::memcpy(out + 3 * size_t(width - 1), &packed[index[width - 1]], 3);
+}
+
 }  // namespace
 
 int BitsPerPixel(TPixelFormat format)
@@ -232,14 +248,12 @@ size_t RowStride(int width, TPixelFormat format)
     return ((size_t(std::max(width, 0)) * size_t(bits) + 31) / 32) * 4;
 }
 
-void TBitmap::FreeBits::operator()(uint8_t* p) const { std::free(p); }
-
 TBitmap::Bits_t TBitmap::Allocate(size_t bytes, bool clear)
 {
-    // calloc: large images get zero pages from the system without a pass over them.
-    auto* p = static_cast<uint8_t*>(clear ? std::calloc(bytes, 1) : std::malloc(bytes));
-    if (p == nullptr) throw Exception(kOutOfMemory);
-    return Bits_t(p);
+    // Large images get zero pages from the system without a pass over them.
+    Bits_t bits = AllocateBlock(bytes, clear);
+    if (!bits) throw Exception(kOutOfMemory);
+    return bits;
 }
 
 TBitmap::~TBitmap() = default;
@@ -325,6 +339,17 @@ void TBitmap::SetPixelFormat(TPixelFormat format)
             PackIndices(indices.data(), format, FWidth, bits.get() + size_t(y) * stride);
         }
         FPalette = sourcePalette;
+    } else if (IsIndexed(old) && format == TPixelFormat::pf24bit) {
+        TPaletteEntry table[256] = {};
+        sourcePalette->GetEntries(0, 256, table);
+        uint32_t packed[256];
+        for (int i = 0; i < 256; ++i) {
+            const uint8_t bgr[4] = {table[i].peBlue, table[i].peGreen, table[i].peRed, 0};
+            std::memcpy(&packed[i], bgr, 4);
+        }
+        for (int y = 0; y < FHeight; ++y)
+            IndexedToBGRRow(FBits.get() + size_t(y) * FStride, old, FWidth, packed, indices.data(),
+                            bits.get() + size_t(y) * stride);
     } else {
         TPaletteEntry table[256] = {};
         if (sourcePalette) sourcePalette->GetEntries(0, 256, table);

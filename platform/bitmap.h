@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/block.h"
 #include "platform/graphic.h"
 #include "platform/palette.h"
 
@@ -92,10 +93,7 @@ public:
     static void CheckSize(int64_t width, int64_t height);
 
 private:
-    struct FreeBits {
-        void operator()(uint8_t* p) const;
-    };
-    using Bits_t = std::unique_ptr<uint8_t, FreeBits>;
+    using Bits_t = TBlock;
     static Bits_t Allocate(size_t bytes, bool clear = true);
 
     int FWidth = 0;

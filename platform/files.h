@@ -45,6 +45,21 @@ size_t RemoveStaleLoadFolders(const std::string& parent);
 /// Removes a folder and everything in it; quiet about what is already gone.
 void RemoveTree(const std::string& path);
 
+/// The folder of one load (CreateLoadFolder) for the life of the object: it is removed with
+/// everything in it however the scope is left; one left by a killed process is removed by
+/// RemoveStaleLoadFolders.
+class TLoadFolder {
+public:
+    explicit TLoadFolder(const std::string& parent) : FPath(CreateLoadFolder(parent)) {}
+    ~TLoadFolder() { RemoveTree(FPath); }
+    TLoadFolder(const TLoadFolder&) = delete;
+    TLoadFolder& operator=(const TLoadFolder&) = delete;
+    const std::string& Path() const { return FPath; }
+
+private:
+    std::string FPath;
+};
+
 /// A file written under a temporary name beside its target and renamed over the target by
 /// Commit(), so that no reader ever sees it half written. Without Commit() the temporary
 /// file is removed.

@@ -271,4 +271,25 @@ void TFileStream::SetSize(int64_t newSize)
     if (newSize < 0 || ::ftruncate(FHandle, off_t(newSize)) != 0) throw Exception(kStreamWriteError);
 }
 
+int64_t TFileStream::CopyFromFile(const std::string& fileName)
+{
+    TFileStream source(fileName, fmOpenRead);
+    const int64_t size = source.Size();
+    int64_t done = 0;
+    // copy_file_range keeps the bytes inside the kernel; where it cannot serve (another
+    // file system on an old kernel, a special file) the rest goes through a buffer.
+    while (done < size) {
+        const ssize_t n = ::copy_file_range(source.FHandle, nullptr, FHandle, nullptr, size_t(size - done), 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += n;
+    }
+    if (done < size) {
+        std::vector<uint8_t> buffer(size_t(std::min<int64_t>(size - done, int64_t(1) << 20)));
+        for (int64_t n; (n = source.Read(buffer.data(), int64_t(buffer.size()))) > 0; done += n) WriteBuffer(buffer.data(), n);
+    }
+    if (done < size) throw Exception(kStreamWriteError);
+    return done;
+}
+
 }  // namespace quillet

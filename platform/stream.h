@@ -109,6 +109,10 @@ public:
     int64_t Size() override;
     void SetSize(int64_t newSize) override;
     const std::string& FileName() const { return FFileName; }
+    /// Writes the whole file fileName at the position, the kernel moving the bytes where it
+    /// can, and returns how many there were. Raises "Cannot open file %s" for fileName and
+    /// "Stream write error" when the copy stops short.
+    int64_t CopyFromFile(const std::string& fileName);
 
 private:
     std::string FFileName;

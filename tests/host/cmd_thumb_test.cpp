@@ -1,8 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 
+#include "imaging/readers/pcx.h"
 #include "imaging/resample.h"
 #include "platform/bitmap.h"
 #include "platform/errors.h"
@@ -28,6 +30,18 @@ std::unique_ptr<TBitmap> DecodeJpegFile(const std::string& path)
     return bitmap;
 }
 
+// Every channel of the thumbnail within a JPEG's tolerance of the box-filtered source.
+int WorstDifference(const TBitmap& thumb, TBitmap& source)
+{
+    TBitmap want;
+    ResampleBitmap(thumb.Width(), thumb.Height(), fkBox, 0.0f, source, want);
+    int worst = 0;
+    for (int y = 0; y < thumb.Height(); ++y)
+        for (int i = 0; i < 3 * thumb.Width(); ++i)
+            worst = std::max(worst, std::abs(thumb.ScanLine(y)[i] - want.ScanLine(y)[i]));
+    return worst;
+}
+
 TEST(ThumbCommand, WritesTheBoxFilteredPictureAsAJpegOfExactlyTheSizeAsked)
 {
     test::TempDir dir;
@@ -40,12 +54,40 @@ TEST(ThumbCommand, WritesTheBoxFilteredPictureAsAJpegOfExactlyTheSizeAsked)
     ASSERT_EQ(thumb->Width(), 100);
     ASSERT_EQ(thumb->Height(), 90);
     auto source = test::ReadGraphic<TBitmap>(picture);
-    TBitmap want;
-    ResampleBitmap(100, 90, fkBox, 0.0f, *source, want);
-    int worst = 0;
-    for (int y = 0; y < 90; ++y)
-        for (int i = 0; i < 300; ++i) worst = std::max(worst, std::abs(thumb->ScanLine(y)[i] - want.ScanLine(y)[i]));
-    EXPECT_LE(worst, 8);
+    EXPECT_LE(WorstDifference(*thumb, *source), 8);
+}
+
+TEST(ThumbCommand, ReadsTheBytesThatAnUploadOfTheFileGives)
+{
+    // A 16 x 16 uncoded 8-bit PCX of colour 1, red in the palette at the end of the file.
+    // An upload's temporary copy has one zero byte more, so the reader does not find the
+    // palette there; the thumbnail must be the upload's picture, not the file's.
+    test::Bytes pcx = test::Bytes{}.u8(10).u8(5).u8(0).u8(8).le16(0).le16(0).le16(15).le16(15).le16(72).le16(72);
+    pcx.fill(48, 0).u8(0).u8(1).le16(16).le16(1).fill(58, 0);
+    pcx.fill(16 * 16, 1).u8(12).fill(3, 0).u8(255).u8(0).u8(0).fill(762, 0);
+    test::Bytes upload = pcx;
+    upload.u8(0);
+    auto direct = test::ReadGraphic<TPCXGraphic>(pcx);
+    auto uploaded = test::ReadGraphic<TPCXGraphic>(upload);
+    direct->SetPixelFormat(TPixelFormat::pf24bit);
+    uploaded->SetPixelFormat(TPixelFormat::pf24bit);
+    ASSERT_EQ(direct->ScanLine(0)[2], 255);  // the fixture tells the two apart
+    ASSERT_NE(uploaded->ScanLine(0)[2], 255);
+
+    test::TempDir dir;
+    test::WriteFile(dir / "in.pcx", pcx);
+    // A temporary folder of the test's own, which the copy must leave empty.
+    fs::create_directory(dir / "tmp");
+    const char* saved = std::getenv("TMPDIR");
+    const std::string savedValue = saved != nullptr ? saved : "";
+    setenv("TMPDIR", (dir / "tmp").c_str(), 1);
+    const auto run = Quillet({"thumb", dir / "in.pcx", dir / "out.jpg", "--size", "8x8"});
+    if (saved != nullptr) setenv("TMPDIR", savedValue.c_str(), 1);
+    else unsetenv("TMPDIR");
+    ASSERT_EQ(run.ExitCode, 0) << run.Err;
+    const auto thumb = DecodeJpegFile(dir / "out.jpg");
+    EXPECT_LE(WorstDifference(*thumb, *uploaded), 8);
+    EXPECT_TRUE(fs::is_empty(dir / "tmp"));
 }
 
 TEST(ThumbCommand, FitKeepsTheAspectRatioWithinTheSize)

@@ -136,6 +136,27 @@ TEST(RowConversions, PlanarRowsMatchInterleavedRows)
     }
 }
 
+TEST(RowConversions, EightBitRGBRowsOfEveryLengthSwapRedAndBlueAndStopAtTheirEnd)
+{
+    // Lengths around the 5- and 16-pixel steps of the vector loops and their tails.
+    std::mt19937 random(5);
+    for (const uint32_t pixels : {0u, 1u, 4u, 5u, 6u, 7u, 10u, 11u, 15u, 16u, 17u, 31u, 32u, 33u, 47u, 3001u}) {
+        SCOPED_TRACE(std::to_string(pixels) + " pixels");
+        Bytes planes[3], interleaved, want;
+        for (auto& plane : planes)
+            for (uint32_t x = 0; x < pixels; ++x) plane.u8(random() % 256);
+        for (uint32_t x = 0; x < pixels; ++x) {
+            interleaved.u8(planes[0][x]).u8(planes[1][x]).u8(planes[2][x]);
+            want.u8(planes[2][x]).u8(planes[1][x]).u8(planes[0][x]);
+        }
+        want.u8(kUntouched);
+        EXPECT_EQ(Convert(ConvertRGBRow, interleaved, 8, 3 * pixels, 3 * pixels), want);
+        Bytes planar(std::vector<uint8_t>(3 * pixels + 1, kUntouched));
+        ConvertPlanarRGBRow(planes[0].data(), planes[1].data(), planes[2].data(), planar.data(), 8, 3 * pixels);
+        EXPECT_EQ(planar, want);
+    }
+}
+
 TEST(Predictor, UndoAddsEachByteToTheOneAStrideFurtherOn)
 {
     const struct {

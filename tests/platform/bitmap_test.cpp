@@ -3,6 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <random>
+#include <vector>
+
 #include <cstring>
 
 #include "platform/errors.h"
@@ -144,6 +147,44 @@ TEST(Bitmap, EveryPairOfFormatsConvertsThePixelsHeld)
                 EXPECT_EQ(p[0], colours[x].peBlue) << x;
                 EXPECT_EQ(p[1], colours[x].peGreen) << x;
                 EXPECT_EQ(p[2], colours[x].peRed) << x;
+            }
+        }
+}
+
+TEST(Bitmap, IndexedTo24BitsGivesEachPixelItsColourAndLeavesThePaddingZero)
+{
+    std::mt19937 random(11);
+    TMaxLogPalette logPalette;
+    logPalette.palNumEntries = 256;
+    for (auto& e : logPalette.palPalEntry) e = {uint8_t(random()), uint8_t(random()), uint8_t(random()), 0};
+    const TPaletteRef palette = CreatePalette(logPalette);
+    for (const TPixelFormat format : {TPixelFormat::pf1bit, TPixelFormat::pf4bit, TPixelFormat::pf8bit})
+        for (int width = 1; width <= 9; ++width) {
+            SCOPED_TRACE(testing::Message() << BitsPerPixel(format) << " bits, " << width << " wide");
+            TBitmap b;
+            b.SetPixelFormat(format);
+            b.SetSize(width, 2);
+            b.SetPalette(palette);
+            std::vector<int> index(size_t(width) * 2);
+            for (int y = 0; y < 2; ++y)
+                for (int x = 0; x < width; ++x) {
+                    const int v = int(random() % (1u << BitsPerPixel(format)));
+                    index[size_t(y) * width + x] = v;
+                    uint8_t* row = b.ScanLine(y);
+                    if (format == TPixelFormat::pf8bit) row[x] = uint8_t(v);
+                    else if (format == TPixelFormat::pf4bit) row[x / 2] |= uint8_t(v << (x % 2 ? 0 : 4));
+                    else row[x / 8] |= uint8_t(v << (7 - x % 8));
+                }
+            b.SetPixelFormat(TPixelFormat::pf24bit);
+            for (int y = 0; y < 2; ++y) {
+                const uint8_t* row = b.ScanLine(y);
+                for (int x = 0; x < width; ++x) {
+                    const TPaletteEntry& e = logPalette.palPalEntry[index[size_t(y) * width + x]];
+                    EXPECT_EQ(row[3 * x], e.peBlue);
+                    EXPECT_EQ(row[3 * x + 1], e.peGreen);
+                    EXPECT_EQ(row[3 * x + 2], e.peRed);
+                }
+                for (size_t i = 3 * size_t(width); i < b.Stride(); ++i) EXPECT_EQ(row[i], 0) << "padding byte " << i;
             }
         }
 }

@@ -88,5 +88,29 @@ TEST(FileStream, CreatesReadsSharedAndReportsMissingFiles)
                 ThrowsMessage<Exception>(StrEq("Cannot create file " + dir / "no/such/dir")));
 }
 
+TEST(FileStream, CopyFromFileWritesTheWholeFileAtThePosition)
+{
+    test::TempDir dir;
+    // Larger than one buffer of the fallback, with bytes that tell places apart.
+    std::vector<uint8_t> data(3 << 20);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7 + (i >> 12));
+    test::WriteFile(dir / "in.bin", data);
+    test::WriteFile(dir / "empty.bin", {});
+    {
+        TFileStream out(dir / "out.bin", TFileStream::fmCreate);
+        out.WriteBuffer("ab", 2);
+        EXPECT_EQ(out.CopyFromFile(dir / "in.bin"), int64_t(data.size()));
+        EXPECT_EQ(out.CopyFromFile(dir / "empty.bin"), 0);
+        EXPECT_EQ(out.Position(), int64_t(data.size()) + 2);
+        out.WriteBuffer("z", 1);
+        EXPECT_THAT([&] { out.CopyFromFile(dir / "missing"); },
+                    ThrowsMessage<Exception>(StrEq("Cannot open file " + dir / "missing")));
+    }
+    std::vector<uint8_t> want = {'a', 'b'};
+    want.insert(want.end(), data.begin(), data.end());
+    want.push_back('z');
+    EXPECT_TRUE(test::ReadFile(dir / "out.bin") == want);
+}
+
 }  // namespace
 }  // namespace quillet
