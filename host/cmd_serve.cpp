@@ -9,6 +9,7 @@
 #include "host/http.h"
 #include "host/objects.h"
 #include "platform/bitmap.h"
+#include "platform/files.h"
 
 namespace quillet::host {
 
@@ -39,7 +40,8 @@ int ServeCommand(const Args& args)
                     "as they are. Defaults: --root the site in the source tree, --bind 127.0.0.1,\n"
                     "--port 8080 (0: any free port), --max-body 33554432, --threads 4,\n"
                     "--max-pixels 100000000, --timeout 30 (idle connection), --page-timeout 90.\n"
-                    "SIGINT or SIGTERM lets the requests in flight finish, then exits 0.\n",
+                    "SIGINT or SIGTERM lets the requests in flight finish, then exits 0. At start, the\n"
+                    "load folders that a killed server left in the temporary folder are removed.\n",
                     kUsage);
         return 0;
     }
@@ -80,6 +82,11 @@ int ServeCommand(const Args& args)
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     signal(SIGPIPE, SIG_IGN);
 
+    // The load folders of a server that was killed in the middle of loads hold copies of
+    // uploads that nothing will remove otherwise.
+    if (const size_t removed = RemoveStaleLoadFolders(TempFolder()))
+        std::fprintf(stderr, "quillet: removed %zu load folder%s left by a server that was stopped mid-load\n",
+                     removed, removed == 1 ? "" : "s");
     THttpServer server(options);
     server.Start();
     const std::string where = options.Bind.find(':') != std::string::npos ? "[" + options.Bind + "]" : options.Bind;

@@ -125,7 +125,7 @@ std::string BaseName(const std::string& path)
 // thus sees what it sees for an upload.
 void LoadAsUpload(TPicture& picture, const std::string& in)
 {
-    const TPrivateFolder folder(TempFolder());
+    const TLoadFolder folder(TempFolder());
     const std::string copy = folder.Path() + "/" + UploadFileName(BaseName(in));
     {
         TFileStream file(copy, TFileStream::fmCreate);

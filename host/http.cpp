@@ -1,6 +1,8 @@
 // The HTTP server on libmicrohttpd. The library parses HTTP; this file decides what a
-// request reaches, collects a page's body within the limit, runs the page on the pool
-// thread that took the request, and writes one access-log line per request.
+// request reaches, collects a page's body within the limit and within time, runs the page
+// on a worker of its own while the connection waits suspended (so that the library's
+// thread goes on serving every other connection it holds, and none of them times out
+// behind a long page), and writes one access-log line per request.
 #include "host/http.h"
 
 #include <arpa/inet.h>
@@ -11,11 +13,15 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <deque>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include <microhttpd.h>
 
@@ -48,20 +54,41 @@ std::string RealInside(const std::string& root, const std::string& path)
     return result;
 }
 
+// A body that outgrows the limit without having declared its length is read on and
+// dropped up to as much again (at least this much), so that a client that sends a little
+// too much hears why; past that the connection is closed.
+constexpr uint64_t kMinDiscard = uint64_t(1) << 20;
+
 // The state of one request, from its first line to its completion.
 struct TExchange {
     std::string RawUri;
     std::string Method, Version;
     Clock::time_point Started = Clock::now();
+    Clock::time_point HeadersDone;
     bool Begun = false;     // the access handler has seen it
+    bool Deferred = false;  // answered once the request has been read (it has no body)
     bool Receiving = false; // a page's body is coming in
     bool TooLarge = false;
+    bool PageQueued = false;          // handed to a worker; the connection is suspended
+    std::atomic<bool> PageDone{false};  // the worker has put its response here
+    const char* Note = nullptr;       // why the server closed the connection, for the log
     size_t Declared = 0;    // the body's Content-Length, within the limit
+    uint64_t Received = 0;  // body bytes that came, kept or not
     int Status = 0;
     uint64_t Bytes = 0;
     TResolvedPath Target;
     TPageRequest Request;
+    TPageResponse Response;
 };
+
+// Whether the request says a body follows: a non-zero Content-Length or any transfer coding.
+bool HasBody(MHD_Connection* connection)
+{
+    if (MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_TRANSFER_ENCODING) != nullptr)
+        return true;
+    const char* length = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_LENGTH);
+    return length != nullptr && std::strspn(length, "0") != std::strlen(length);
+}
 
 }  // namespace
 
@@ -206,6 +233,65 @@ void LibraryMessage(void*, const char* format, va_list args)
 
 }  // namespace
 
+// The threads pages run on, apart from the library's: a job waits its turn in order.
+class THttpServer::TPageWorkers {
+public:
+    explicit TPageWorkers(unsigned count)
+    {
+        for (unsigned i = 0; i < count; ++i) FThreads.emplace_back([this] { Work(); });
+    }
+    ~TPageWorkers() { Stop(); }
+    TPageWorkers(const TPageWorkers&) = delete;
+    TPageWorkers& operator=(const TPageWorkers&) = delete;
+
+    /// False once the workers stop: the job will not run.
+    bool Post(std::function<void()> job)
+    {
+        {
+            std::lock_guard<std::mutex> lock(FMutex);
+            if (FStopping) return false;
+            FJobs.push_back(std::move(job));
+        }
+        FWake.notify_one();
+        return true;
+    }
+
+    /// Runs every job queued before, then ends the threads.
+    void Stop()
+    {
+        {
+            std::lock_guard<std::mutex> lock(FMutex);
+            FStopping = true;
+        }
+        FWake.notify_all();
+        for (std::thread& thread : FThreads)
+            if (thread.joinable()) thread.join();
+        FThreads.clear();
+    }
+
+private:
+    void Work()
+    {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock<std::mutex> lock(FMutex);
+                FWake.wait(lock, [this] { return FStopping || !FJobs.empty(); });
+                if (FJobs.empty()) return;
+                job = std::move(FJobs.front());
+                FJobs.pop_front();
+            }
+            job();
+        }
+    }
+
+    std::mutex FMutex;
+    std::condition_variable FWake;
+    std::deque<std::function<void()>> FJobs;
+    std::vector<std::thread> FThreads;
+    bool FStopping = false;
+};
+
 struct THttpServer::TState {
     static void* BeginRequest(void* cls, const char* uri, MHD_Connection*)
     {
@@ -304,17 +390,77 @@ struct THttpServer::TState {
         return text;
     }
 
-    static MHD_Result RunPage(THttpServer& server, MHD_Connection* connection, TExchange& exchange)
+    static void StatusResponse(TPageResponse& response, int status)
     {
-        TPageResponse response;
-        {
-            std::unique_ptr<IObjectProvider> world = server.FOptions.NewObjectWorld();
-            host::RunPage(exchange.Request, response, *world, server.FOptions.Page);
+        response = TPageResponse();
+        response.Status = status;
+        response.ContentType = "text/plain; charset=utf-8";
+        response.Body = std::to_string(status) + " " + MHD_get_reason_phrase_for(unsigned(status)) + "\n";
+    }
+
+    // On a worker: the page's response into the exchange, then the connection goes on.
+    static void RunPage(THttpServer& server, MHD_Connection* connection, TExchange& exchange) noexcept
+    {
+        try {
+            if (server.FCancelPages.load()) {
+                StatusResponse(exchange.Response, 503);
+            } else {
+                std::unique_ptr<IObjectProvider> world = server.FOptions.NewObjectWorld();
+                host::RunPage(exchange.Request, exchange.Response, *world, server.FOptions.Page);
+            }
+        } catch (...) {
+            StatusResponse(exchange.Response, 500);
         }
         exchange.Request.Body.clear();
         exchange.Request.Body.shrink_to_fit();
-        return Queue(connection, exchange, response.Status, response.ContentType.c_str(), response.Body,
-                     response.Headers);
+        exchange.PageDone.store(true, std::memory_order_release);
+        MHD_resume_connection(connection);
+    }
+
+    // Suspends the connection and hands its page to a worker; the library calls the
+    // access handler again when the worker resumes it. A page that comes in while the
+    // server stops (on a connection kept open) is answered 503.
+    static MHD_Result StartPage(THttpServer& server, MHD_Connection* connection, TExchange& exchange)
+    {
+        exchange.PageQueued = true;
+        MHD_suspend_connection(connection);
+        int status = 503;
+        try {
+            if (server.FWorkers->Post([&server, connection, &exchange] { RunPage(server, connection, exchange); }))
+                return MHD_YES;
+        } catch (const std::exception&) {
+            status = 500;
+        }
+        StatusResponse(exchange.Response, status);
+        exchange.PageDone.store(true, std::memory_order_release);
+        MHD_resume_connection(connection);
+        return MHD_YES;
+    }
+
+    // An answer given on the first call closes the connection (the library cannot know
+    // what would follow); a request without a body waits for the next call and keeps its
+    // connection open for the client's next request.
+    static MHD_Result Answer(MHD_Connection* connection, TExchange& exchange)
+    {
+        const TResolvedPath& target = exchange.Target;
+        if (target.Status == 301) {
+            std::string location = target.Location;
+            const size_t query = exchange.RawUri.find('?');
+            if (query != std::string::npos) location += exchange.RawUri.substr(query);
+            return QueueStatus(connection, exchange, 301, {{"Location", location}});
+        }
+        if (target.Status != 200) return QueueStatus(connection, exchange, target.Status);
+        if (exchange.Method != "GET" && exchange.Method != "HEAD")
+            return QueueStatus(connection, exchange, 405, {{"Allow", "GET, HEAD"}});
+        return ServeFile(connection, exchange);
+    }
+
+    // A body still coming after the first TimeoutSeconds must have come at MinBodyRate.
+    static bool TooSlow(const THttpServer& server, const TExchange& exchange)
+    {
+        const double seconds = std::chrono::duration<double>(Clock::now() - exchange.HeadersDone).count();
+        return seconds > double(server.FOptions.TimeoutSeconds) &&
+               double(exchange.Received) < double(server.FOptions.MinBodyRate) * seconds;
     }
 
     static MHD_Result Access(void* cls, MHD_Connection* connection, const char*, const char* method,
@@ -326,23 +472,16 @@ struct THttpServer::TState {
         try {
             if (!exchange->Begun) {
                 exchange->Begun = true;
+                exchange->HeadersDone = Clock::now();
                 exchange->Method = method ? method : "";
                 exchange->Version = version ? version : "";
                 server.FInFlight.fetch_add(1);
                 const std::string rawPath = exchange->RawUri.substr(0, exchange->RawUri.find('?'));
                 exchange->Target = ResolveRequestPath(server.FOptions.Root, rawPath);
-                const TResolvedPath& target = exchange->Target;
-                if (target.Status == 301) {
-                    std::string location = target.Location;
-                    const size_t query = exchange->RawUri.find('?');
-                    if (query != std::string::npos) location += exchange->RawUri.substr(query);
-                    return QueueStatus(connection, *exchange, 301, {{"Location", location}});
-                }
-                if (target.Status != 200) return QueueStatus(connection, *exchange, target.Status);
-                if (!IsPage(target.File)) {
-                    if (exchange->Method != "GET" && exchange->Method != "HEAD")
-                        return QueueStatus(connection, *exchange, 405, {{"Allow", "GET, HEAD"}});
-                    return ServeFile(connection, *exchange);
+                if (exchange->Target.Status != 200 || !IsPage(exchange->Target.File)) {
+                    if (HasBody(connection)) return Answer(connection, *exchange);
+                    exchange->Deferred = true;
+                    return MHD_YES;
                 }
                 // A page: refuse a declared body above the limit before any of it is read.
                 if (const char* length =
@@ -359,20 +498,42 @@ struct THttpServer::TState {
                 exchange->Receiving = true;
                 return MHD_YES;
             }
+            if (exchange->Deferred) {
+                // A body the headers did not announce is not read.
+                if (*uploadSize > 0) return MHD_NO;
+                exchange->Deferred = false;
+                return Answer(connection, *exchange);
+            }
+            if (exchange->PageQueued) {
+                if (!exchange->PageDone.load(std::memory_order_acquire)) return MHD_YES;
+                exchange->PageQueued = false;
+                const TPageResponse& response = exchange->Response;
+                return Queue(connection, *exchange, response.Status, response.ContentType.c_str(), response.Body,
+                             response.Headers);
+            }
             if (!exchange->Receiving) return MHD_YES;
             if (*uploadSize > 0) {
                 const size_t n = *uploadSize;
                 *uploadSize = 0;
-                if (exchange->TooLarge) return MHD_YES;
+                exchange->Received += n;
+                if (TooSlow(server, *exchange)) {
+                    exchange->Note = "too-slow";
+                    return MHD_NO;
+                }
+                if (exchange->TooLarge) {
+                    if (exchange->Received - server.FOptions.MaxBody > std::max(server.FOptions.MaxBody, kMinDiscard)) {
+                        exchange->Note = "too-large";
+                        return MHD_NO;
+                    }
+                    return MHD_YES;
+                }
                 if (n > server.FOptions.MaxBody - exchange->Request.Body.size()) {
-                    // A body without a declared length that outgrows the limit: this is
-                    // said with a 413 when the library allows it, else by closing.
+                    // A body without a declared length that outgrows the limit: what is
+                    // left is dropped, and the 413 goes out once it has ended.
                     exchange->TooLarge = true;
                     exchange->Request.Body.clear();
                     exchange->Request.Body.shrink_to_fit();
-                    if (QueueStatus(connection, *exchange, 413) == MHD_YES) return MHD_YES;
-                    exchange->Status = 413;
-                    return MHD_NO;
+                    return MHD_YES;
                 }
                 // Room for the declared body once its first bytes are here, not before.
                 if (exchange->Request.Body.empty()) exchange->Request.Body.reserve(std::max(exchange->Declared, n));
@@ -380,8 +541,8 @@ struct THttpServer::TState {
                 return MHD_YES;
             }
             exchange->Receiving = false;
-            if (exchange->TooLarge) return MHD_YES;
-            return RunPage(server, connection, *exchange);
+            if (exchange->TooLarge) return QueueStatus(connection, *exchange, 413);
+            return StartPage(server, connection, *exchange);
         } catch (const std::exception&) {
             // Out of memory for a body or a response: the request cannot be answered.
             return QueueStatus(connection, *exchange, 500);
@@ -405,7 +566,7 @@ struct THttpServer::TState {
         case MHD_REQUEST_TERMINATED_TIMEOUT_REACHED: line += " timeout"; break;
         case MHD_REQUEST_TERMINATED_DAEMON_SHUTDOWN: line += " shutdown"; break;
         case MHD_REQUEST_TERMINATED_CLIENT_ABORT: line += " client-closed"; break;
-        default: line += " closed"; break;
+        default: line += exchange.Note != nullptr ? std::string(" ") + exchange.Note : std::string(" closed"); break;
         }
         server.FOptions.Log(line + "\n");
     }
@@ -439,7 +600,7 @@ void THttpServer::Start()
     if (!FOptions.NewObjectWorld) throw Exception("No object world for the server");
 
     sockaddr_storage address{};
-    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC | MHD_USE_ERROR_LOG;
+    unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
     if (inet_pton(AF_INET, FOptions.Bind.c_str(), &reinterpret_cast<sockaddr_in*>(&address)->sin_addr) == 1) {
         auto* in = reinterpret_cast<sockaddr_in*>(&address);
         in->sin_family = AF_INET;
@@ -452,18 +613,26 @@ void THttpServer::Start()
     } else {
         throw Exception("Not an IP address: " + FOptions.Bind);
     }
+    const unsigned threads = std::max(1u, FOptions.Threads);
+    FCancelPages = false;
+    FWorkers = std::make_unique<TPageWorkers>(threads);
+    // One network thread needs no pool (the library complains of a pool of one).
+    MHD_OptionItem pool[] = {{threads > 1 ? MHD_OPTION_THREAD_POOL_SIZE : MHD_OPTION_END, intptr_t(threads), nullptr},
+                             {MHD_OPTION_END, 0, nullptr}};
     FDaemon = MHD_start_daemon(
         flags, FOptions.Port, nullptr, nullptr, &TState::Access, this,
         MHD_OPTION_EXTERNAL_LOGGER, &LibraryMessage, nullptr,
         MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address),
-        MHD_OPTION_THREAD_POOL_SIZE, std::max(1u, FOptions.Threads),
+        MHD_OPTION_ARRAY, pool,
         MHD_OPTION_CONNECTION_TIMEOUT, FOptions.TimeoutSeconds,
         MHD_OPTION_CONNECTION_LIMIT, FOptions.MaxConnections,
         MHD_OPTION_URI_LOG_CALLBACK, &TState::BeginRequest, this,
         MHD_OPTION_NOTIFY_COMPLETED, &TState::EndRequest, this,
         MHD_OPTION_END);
-    if (FDaemon == nullptr)
+    if (FDaemon == nullptr) {
+        FWorkers.reset();
         throw Exception("Cannot listen on " + FOptions.Bind + " port " + std::to_string(FOptions.Port));
+    }
     const MHD_DaemonInfo* info = MHD_get_daemon_info(FDaemon, MHD_DAEMON_INFO_BIND_PORT);
     FPort = info != nullptr ? info->port : FOptions.Port;
 }
@@ -475,8 +644,13 @@ void THttpServer::Stop(unsigned graceSeconds)
     if (listener != MHD_INVALID_SOCKET) close(listener);
     const auto deadline = Clock::now() + std::chrono::seconds(graceSeconds);
     while (FInFlight.load() > 0 && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    // No connection may stay suspended when the library stops: the pages still queued are
+    // answered 503 and the running ones finish, each resuming its connection.
+    FCancelPages = true;
+    FWorkers->Stop();
     MHD_stop_daemon(FDaemon);
     FDaemon = nullptr;
+    FWorkers.reset();
 }
 
 }  // namespace quillet::host

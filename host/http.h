@@ -1,5 +1,5 @@
-// The HTTP server: pages run per request on a pool of threads, other files are served as
-// they are, and nothing outside the site's folder is reachable.
+// The HTTP server: pages run per request on a pool of threads of their own, other files are
+// served as they are, and nothing outside the site's folder is reachable.
 #pragma once
 
 #include <atomic>
@@ -20,8 +20,11 @@ struct TServerOptions {
     std::string Bind = "127.0.0.1";           ///< an IPv4 or IPv6 address
     uint16_t Port = 8080;                     ///< 0 takes any free port
     uint64_t MaxBody = uint64_t(32) << 20;    ///< a larger body gets 413
-    unsigned Threads = 4;                     ///< the pool that runs requests
+    unsigned Threads = 4;                     ///< the pool that runs pages (and as many for the network)
     unsigned TimeoutSeconds = 30;             ///< an idle connection is closed then
+    /// A page's body must come at least this fast on average once it has had
+    /// TimeoutSeconds: a client that trickles it is cut off.
+    uint64_t MinBodyRate = 1024;              ///< bytes per second
     unsigned MaxConnections = 512;
     TPageOptions Page;
     /// Makes the object world of one request (a fresh one each time).
@@ -59,16 +62,20 @@ public:
     /// The port it listens on.
     uint16_t Port() const { return FPort; }
     /// Stops taking connections, lets the requests in flight finish (for at most grace
-    /// seconds), then closes everything.
+    /// seconds; a page still waiting for a worker then gets 503, one that runs is waited
+    /// for), then closes everything.
     void Stop(unsigned graceSeconds = 30);
 
     struct TState;
+    class TPageWorkers;
 
 private:
     TServerOptions FOptions;
     MHD_Daemon* FDaemon = nullptr;
     uint16_t FPort = 0;
     std::atomic<int> FInFlight{0};
+    std::unique_ptr<TPageWorkers> FWorkers;
+    std::atomic<bool> FCancelPages{false};  // pages not yet begun are answered 503
     friend struct TState;
 };
 

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -81,15 +82,65 @@ std::string UploadFileName(const std::string& clientName)
     return name;
 }
 
-std::string CreatePrivateFolder(const std::string& parent)
+namespace {
+
+constexpr char kLoadFolderPrefix[] = "quillet-load-";
+
+std::string CreateUniqueFolder(const std::string& parent, const std::string& prefix)
 {
     std::string pattern = parent;
     if (pattern.empty() || pattern.back() != '/') pattern += '/';
-    pattern += "quillet-XXXXXX";
+    pattern += prefix + "XXXXXX";
     std::vector<char> buffer(pattern.begin(), pattern.end());
     buffer.push_back('\0');
     if (::mkdtemp(buffer.data()) == nullptr) throw Exception(Fmt(kCannotCreateFile, pattern.c_str()));
     return std::string(buffer.data());
+}
+
+// The process a load folder's name gives (quillet-load-PID-XXXXXX), or 0 for any other name.
+pid_t LoadFolderProcess(const std::string& name)
+{
+    const size_t prefix = sizeof kLoadFolderPrefix - 1;
+    if (name.compare(0, prefix, kLoadFolderPrefix) != 0) return 0;
+    const size_t dash = name.find('-', prefix);
+    if (dash == std::string::npos || dash == prefix || dash > prefix + 9 || name.size() != dash + 7) return 0;
+    pid_t pid = 0;
+    for (size_t i = prefix; i < dash; ++i) {
+        if (name[i] < '0' || name[i] > '9') return 0;
+        pid = pid * 10 + (name[i] - '0');
+    }
+    return pid;
+}
+
+}  // namespace
+
+std::string CreatePrivateFolder(const std::string& parent) { return CreateUniqueFolder(parent, "quillet-"); }
+
+std::string CreateLoadFolder(const std::string& parent)
+{
+    return CreateUniqueFolder(parent, kLoadFolderPrefix + std::to_string(::getpid()) + "-");
+}
+
+size_t RemoveStaleLoadFolders(const std::string& parent)
+{
+    std::vector<std::string> stale;
+    if (DIR* dir = ::opendir(parent.c_str())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const std::string name = entry->d_name;
+            const pid_t pid = LoadFolderProcess(name);
+            if (pid <= 0) continue;
+            // Only a folder of this user's, and only when no process has that id: one that
+            // has it (even another program that took the number over) may be loading.
+            const std::string path = parent + (parent.empty() || parent.back() != '/' ? "/" : "") + name;
+            struct stat info {};
+            if (::lstat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != ::getuid()) continue;
+            if (::kill(pid, 0) == 0 || errno != ESRCH) continue;
+            stale.push_back(path);
+        }
+        ::closedir(dir);
+    }
+    for (const std::string& path : stale) RemoveTree(path);
+    return stale.size();
 }
 
 void RemoveTree(const std::string& path)

@@ -36,17 +36,24 @@ std::string UploadFileName(const std::string& clientName);
 
 /// A new folder with a unique name inside parent, readable only by this user.
 std::string CreatePrivateFolder(const std::string& parent);
+/// As CreatePrivateFolder, for the files of one load: named quillet-load-PID-XXXXXX after
+/// this process, so that a later start can tell the folders of a process that is gone.
+std::string CreateLoadFolder(const std::string& parent);
+/// Removes, with everything in them, this user's load folders in parent whose process no
+/// longer runs (one killed in the middle of a load); returns how many it removed.
+size_t RemoveStaleLoadFolders(const std::string& parent);
 /// Removes a folder and everything in it; quiet about what is already gone.
 void RemoveTree(const std::string& path);
 
-/// A private folder inside parent (CreatePrivateFolder) for the life of the object: it is
-/// removed with everything in it however the scope is left.
-class TPrivateFolder {
+/// The folder of one load (CreateLoadFolder) for the life of the object: it is removed with
+/// everything in it however the scope is left; one left by a killed process is removed by
+/// RemoveStaleLoadFolders.
+class TLoadFolder {
 public:
-    explicit TPrivateFolder(const std::string& parent) : FPath(CreatePrivateFolder(parent)) {}
-    ~TPrivateFolder() { RemoveTree(FPath); }
-    TPrivateFolder(const TPrivateFolder&) = delete;
-    TPrivateFolder& operator=(const TPrivateFolder&) = delete;
+    explicit TLoadFolder(const std::string& parent) : FPath(CreateLoadFolder(parent)) {}
+    ~TLoadFolder() { RemoveTree(FPath); }
+    TLoadFolder(const TLoadFolder&) = delete;
+    TLoadFolder& operator=(const TLoadFolder&) = delete;
     const std::string& Path() const { return FPath; }
 
 private:

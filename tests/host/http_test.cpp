@@ -247,10 +247,17 @@ TEST(HttpServer, RefusesABodyAboveTheLimitBeforeReadingIt)
     EXPECT_THAT(Exchange(server.Port(), "POST / HTTP/1.1\r\nHost: x\r\nConnection: close\r\nContent-Length: 1000\r\n\r\n" +
                                             std::string(1000, 'x')),
                 HasSubstr("POST:1000"));
-    // A chunked body that outgrows the limit is not collected either.
+    // A chunked body that outgrows the limit is not collected either, but still answered;
+    // one that goes on far beyond it is cut off.
     const std::string chunk = std::string("400\r\n") + std::string(1024, 'y') + "\r\n";
-    const std::string chunked = Exchange(server.Port(), "POST / HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk + chunk + "0\r\n\r\n");
-    EXPECT_THAT(chunked, ::testing::Not(HasSubstr("POST:")));
+    const std::string head = "POST / HTTP/1.1\r\nHost: x\r\nConnection: close\r\nTransfer-Encoding: chunked\r\n\r\n";
+    const std::string chunked = Exchange(server.Port(), head + chunk + chunk + "0\r\n\r\n");
+    EXPECT_THAT(chunked, StartsWith("HTTP/1.1 413"));
+    std::string endless = head;
+    for (int i = 0; i < 3 * 1024; ++i) endless += chunk;
+    EXPECT_THAT(Exchange(server.Port(), endless + "0\r\n\r\n"), ::testing::Not(HasSubstr("HTTP/1.1")));
+    EXPECT_THAT(Exchange(server.Port(), "GET /a.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"),
+                StartsWith("HTTP/1.1 200"));
 }
 
 TEST(HttpServer, ClosesConnectionsOfClientsThatStopSending)
@@ -265,6 +272,63 @@ TEST(HttpServer, ClosesConnectionsOfClientsThatStopSending)
     const auto waited = std::chrono::steady_clock::now() - started;
     EXPECT_THAT(answer, ::testing::Not(HasSubstr("POST:")));
     EXPECT_LT(waited, std::chrono::seconds(6));
+}
+
+TEST(HttpServer, CutsOffABodyThatTricklesIn)
+{
+    TSite site;
+    TTestServer server(site.Root, 1000, 1);
+    const auto started = std::chrono::steady_clock::now();
+    const int fd = Connect(server.Port());
+    SendAll(fd, "POST /index.asp HTTP/1.1\r\nHost: x\r\nContent-Length: 200\r\n\r\n");
+    // A byte each 100 ms: never idle for the timeout, but far below the rate a body needs.
+    bool cut = false;
+    for (int i = 0; i < 60 && !cut; ++i) {
+        cut = ::send(fd, "x", 1, MSG_NOSIGNAL) != 1;
+        pollfd p{fd, POLLIN, 0};
+        cut = cut || ::poll(&p, 1, 100) > 0;
+    }
+    ::close(fd);
+    EXPECT_TRUE(cut);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(4));
+    server.Server->Stop(5);
+    ASSERT_EQ(server.Log.Lines().size(), 1u);
+    EXPECT_THAT(server.Log.Lines()[0], HasSubstr(" too-slow"));
+}
+
+TEST(HttpServer, KeepsTheConnectionOfARequestWithoutBodyOpen)
+{
+    TSite site;
+    TTestServer server(site.Root);
+    const std::string answer = Exchange(server.Port(), "GET /a.txt HTTP/1.1\r\nHost: x\r\n\r\nGET /missing HTTP/1.1\r\nHost: x\r\n\r\n"
+                                                       "GET / HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    EXPECT_THAT(answer, StartsWith("HTTP/1.1 200"));
+    EXPECT_THAT(answer, HasSubstr("\r\n\r\ntextHTTP/1.1 404"));
+    EXPECT_THAT(answer, HasSubstr("\r\n\r\nGET:0"));
+}
+
+// A page that runs long, with one network thread and one page worker: the other
+// connections are still served, and a request that waits its turn longer than the idle
+// timeout is answered all the same.
+TEST(HttpServer, ALongPageHoldsUpNoOtherConnection)
+{
+    TSite site;
+    Write(site.root / "slow.asp", "<% var until = Date.now() + 2500; while (Date.now() < until) {} %>done");
+    TTestServer server(site.Root, 1000, 1, 1);
+    const int slow = Connect(server.Port());
+    SendAll(slow, "GET /slow.asp HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    const int waiting = Connect(server.Port());
+    SendAll(waiting, "GET /?n=2 HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_THAT(Exchange(server.Port(), "GET /a.txt HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"),
+                HasSubstr("\r\n\r\ntext"));
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(1000));
+    EXPECT_THAT(ReadAll(slow), HasSubstr("\r\n\r\ndone"));
+    EXPECT_THAT(ReadAll(waiting), HasSubstr("\r\n\r\nGET:0"));
+    ::close(slow);
+    ::close(waiting);
 }
 
 TEST(HttpServer, WritesOneAccessLogLinePerRequest)
