@@ -64,8 +64,9 @@ HRESULT TQuillet::LoadImage(VARIANT TagName, VARIANT* Value)
         }
         // The file keeps the upload's extension, which picks the reader; its folder is the
         // load's own (so that loads of uploads of the same name never meet, and removed
-        // however the load ends, or at the next start of a server killed meanwhile), and only the name after a last '/' is used, so that no
-        // upload can name a file outside it.
+        // however the load ends, or at the next start of a server killed meanwhile), and
+        // only the name after a last '/' is used, so that no upload can name a file outside
+        // it.
         const TLoadFolder folder(TempFolder());
         const std::string tempFile = folder.Path() + "/" + UploadFileName(name);
         WriteTemporaryFile(tempFile, content);
