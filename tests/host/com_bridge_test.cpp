@@ -17,87 +17,13 @@
 #include "platform/com/library.h"
 #include "platform/com/object.h"
 #include "tests/support/files.h"
+#include "tests/support/script_object.h"
 
 namespace quillet::host {
 namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
-
-// An IDispatch object made in the test: members by name, each a function of the flags
-// and the arguments (in declaration order). Failures are reported through EXCEPINFO or,
-// when ByErrorInfo is set, only by HRESULT and this module's error information.
-class TFakeDispatch final : public TComObject<IDispatch, ISupportErrorInfo, IErrorInfoSource> {
-public:
-    using TMember = std::function<HRESULT(uint16_t flags, std::vector<VARIANT*>& args, VARIANT* result)>;
-
-    void Add(const std::string& name, TMember member)
-    {
-        FNames[name] = DISPID(FMembers.size() + 1);
-        FMembers.push_back(std::move(member));
-    }
-    std::vector<std::string> Calls;
-    bool ByErrorInfo = false;
-
-    HRESULT GetTypeInfoCount(uint32_t* count) override { *count = 0; return S_OK; }
-    HRESULT GetTypeInfo(uint32_t, LCID, ITypeInfo**) override { return DISP_E_BADINDEX; }
-    HRESULT GetIDsOfNames(const IID&, LPOLESTR* names, uint32_t count, LCID, DISPID* ids) override
-    {
-        const auto it = FNames.find(Utf16ToUtf8(std::u16string_view(names[0])));
-        for (uint32_t i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
-        if (it == FNames.end()) return DISP_E_UNKNOWNNAME;
-        ids[0] = it->second;
-        return S_OK;
-    }
-    HRESULT Invoke(DISPID id, const IID&, LCID, uint16_t flags, DISPPARAMS* params, VARIANT* result,
-                   EXCEPINFO* excepInfo, uint32_t*) override
-    {
-        if (id < 1 || size_t(id) > FMembers.size()) return DISP_E_MEMBERNOTFOUND;
-        std::string name;
-        for (const auto& [n, i] : FNames)
-            if (i == id) name = n;
-        Calls.push_back(name + (flags == DISPATCH_PROPERTYGET ? ":get" : flags == DISPATCH_METHOD ? ":call"
-                                : flags == DISPATCH_PROPERTYPUT && params->cNamedArgs == 1 &&
-                                          params->rgdispidNamedArgs[0] == DISPID_PROPERTYPUT
-                                      ? ":put"
-                                      : ":?"));
-        std::vector<VARIANT*> args;
-        for (uint32_t i = params->cArgs; i > 0; --i) args.push_back(&params->rgvarg[i - 1]);
-        VARIANT scratch;
-        VariantInit(&scratch);
-        VARIANT* out = result != nullptr ? result : &scratch;
-        VariantInit(out);
-        SetErrorInfo(0, nullptr);
-        const HRESULT hr = FMembers[size_t(id - 1)](flags, args, out);
-        VariantClear(&scratch);
-        if (FAILED(hr) && excepInfo != nullptr && !ByErrorInfo) {
-            *excepInfo = {};
-            excepInfo->scode = hr;
-            TComPtr<IErrorInfo> info;
-            if (quillet::GetErrorInfo(0, info.Receive()) == S_OK) {
-                info->GetSource(&excepInfo->bstrSource);
-                info->GetDescription(&excepInfo->bstrDescription);
-            }
-            return DISP_E_EXCEPTION;
-        }
-        return hr;
-    }
-    HRESULT InterfaceSupportsErrorInfo(const IID& iid) override { return iid == IID_IDispatch ? S_OK : S_FALSE; }
-    HRESULT GetErrorInfo(IErrorInfo** info) override { return quillet::GetErrorInfo(0, info); }
-
-protected:
-    void* GetInterface(const IID& iid) override
-    {
-        if (iid == IID_IDispatch) return static_cast<IDispatch*>(this);
-        if (iid == IID_ISupportErrorInfo) return static_cast<ISupportErrorInfo*>(this);
-        if (iid == IID_IErrorInfoSource) return static_cast<IErrorInfoSource*>(this);
-        return nullptr;
-    }
-
-private:
-    std::map<std::string, DISPID> FNames;
-    std::vector<TMember> FMembers;
-};
 
 HRESULT Fail(HRESULT hr, const char* source, const char* description)
 {
@@ -110,9 +36,9 @@ HRESULT Fail(HRESULT hr, const char* source, const char* description)
 }
 
 // A fake object with a property, an echo, a value maker and a failing member.
-TComPtr<TFakeDispatch> MakeFake()
+TComPtr<test::TScriptObject> MakeFake()
 {
-    auto fake = TComPtr<TFakeDispatch>(new TFakeDispatch());
+    auto fake = TComPtr<test::TScriptObject>(new test::TScriptObject(false));
     auto* f = fake.Get();
     auto stored = std::make_shared<TVariant>(TVariant::Text(std::string_view("start")));
     f->Add("Value", [stored](uint16_t flags, std::vector<VARIANT*>& args, VARIANT* result) {
@@ -162,7 +88,7 @@ public:
         if (progId != "Fake.Object") return TRegistryObjectProvider().CreateObject(progId);
         return WrapDispatch(Fake.Get());
     }
-    TComPtr<TFakeDispatch> Fake = MakeFake();
+    TComPtr<test::TScriptObject> Fake = MakeFake();
 };
 
 std::string Page(TFakeWorld& world, const std::string& code, std::optional<TScriptFailure>* failure = nullptr)
@@ -211,7 +137,7 @@ TEST(ComBridge, FailuresBecomeScriptErrorsWithNumberDescriptionAndSource)
     for (bool byErrorInfo : {false, true}) {
         SCOPED_TRACE(byErrorInfo ? "error information" : "EXCEPINFO");
         TFakeWorld world;
-        world.Fake->ByErrorInfo = byErrorInfo;
+        world.Fake->FReportByExcepInfo = !byErrorInfo;
         EXPECT_EQ(Page(world, "<% try { o.Fail(); } catch (e) { %><%= e.number %>|<%= e.description %>|"
                               "<%= e.message %>|<%= e.source %><% } %>"),
                   "-2147418113|Unknown picture file extension (.xyz)|Unknown picture file extension (.xyz)|"
