@@ -21,16 +21,10 @@ import time
 
 from PIL import Image
 
+sys.dont_write_bytecode = True  # no __pycache__ in the source tree
+from http_load import Failure, check, thumbnail_for  # noqa: E402
+
 MAX_BODY = 300_000
-
-
-class Failure(Exception):
-    pass
-
-
-def check(condition, message):
-    if not condition:
-        raise Failure(message)
 
 
 def curl(url, *args, timeout=60):
@@ -105,11 +99,6 @@ def upload(server, title, path, name=None):
 def saved_thumbnails(root):
     folder = os.path.join(root, "uploads")
     return sorted(os.listdir(folder)) if os.path.isdir(folder) else []
-
-
-def thumbnail_for(body):
-    match = re.search(r'id="thumbnail" src="uploads/([^"]+)"', body)
-    return match and re.sub(r"%([0-9A-F]{2})", lambda m: chr(int(m.group(1), 16)), match.group(1))
 
 
 def pixel_limit_check(quillet, root, env, cat):
