@@ -81,12 +81,11 @@ double TemporaryCopyMs(const std::vector<uint8_t>& data)
     double best = 1e30;
     for (int run = 0; run < kRuns; ++run) {
         const auto start = Clock::now();
-        const std::string folder = CreatePrivateFolder(TempFolder());
         {
-            TFileStream file(folder + "/photo.jpg", TFileStream::fmCreate);
+            const TLoadFolder folder(TempFolder());
+            TFileStream file(folder.Path() + "/photo.jpg", TFileStream::fmCreate);
             file.WriteBuffer(data.data(), int64_t(data.size()));
         }
-        RemoveTree(folder);
         best = std::min(best, Ms(start));
     }
     return best;
